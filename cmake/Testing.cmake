@@ -1,0 +1,28 @@
+# GoogleTest from Debian's source package, built with this project's own flags (sanitizers, MinGW).
+if(QZ_TESTS)
+  enable_testing()
+  set(QZ_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest source tree")
+  if(NOT EXISTS ${QZ_GTEST_SOURCE}/CMakeLists.txt)
+    message(FATAL_ERROR "GoogleTest source not found at ${QZ_GTEST_SOURCE}: run scripts/setup")
+  endif()
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+  set(gtest_disable_pthreads ${WIN32} CACHE BOOL "" FORCE)
+  add_subdirectory(${QZ_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/_deps/googletest EXCLUDE_FROM_ALL SYSTEM)
+  include(GoogleTest)
+endif()
+
+# qz_add_gtest(name sources... LIBS libs...): one test executable; every case is a CTest test.
+# Windows test executables run under Wine through CMAKE_CROSSCOMPILING_EMULATOR.
+function(qz_add_gtest name)
+  if(NOT QZ_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  add_executable(${name} ${ARG_UNPARSED_ARGUMENTS})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests PROPERTIES TIMEOUT 300)
+endfunction()

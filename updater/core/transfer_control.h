@@ -1,0 +1,77 @@
+#pragma once
+// The serial transfer control: owns one COM port, sends text at once, hands back what arrived,
+// and sends a whole file with XMODEM. Its members are the ones the updater drives, in the
+// updater's own terms (port number, "baud,parity,data,stop" settings text, 16/32-bit values).
+//
+// Every member can fail and says so (false / empty optional, with lastError() telling why), so
+// that a caller can either skip the failing step and go on, or stop at it.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qz {
+
+// Values read through TransferStatus after SendFile. 1000 means the receiver acknowledged
+// every block and the end of transmission; every other value is a failure.
+enum TransferStatusCode : std::int16_t {
+    kTransferNotStarted = 0,       // SendFile not called since the port was opened
+    kTransferComplete = 1000,      // every block and the EOT acknowledged
+    kTransferCancelled = 1001,     // the receiver sent two CAN in a row
+    kTransferTimedOut = 1002,      // the receiver never started, or stopped answering
+    kTransferTooManyErrors = 1003, // MaxErrors retries of one block (or of the EOT) used up
+    kTransferFileUnreadable = 1004,// SendFileName missing, a folder, unreadable or too large
+    kTransferPortNotOpen = 1005,   // SendFile called with the port closed
+    kTransferLineError = 1006,     // the port failed while sending
+    kTransferAborted = 1007,       // stopped from this side (window closing, Ctrl-C)
+};
+
+class TransferControl {
+public:
+    virtual ~TransferControl() = default;
+
+    // Port number used by the next open (1 = COM1).
+    virtual bool setCommPort(std::int16_t port) = 0;
+    virtual std::optional<std::int16_t> commPort() const = 0;
+
+    // Line settings text: "baud,parity,data,stop" with optional blanks ("19200, N, 8, 1").
+    // A malformed or unsupported text is refused and the line stays as it was; on an open port
+    // a valid text reconfigures the line at once.
+    virtual bool setSettings(std::string_view text) = 0;
+    virtual std::optional<std::string> settings() const = 0;
+
+    // True opens the port (fails if missing or in use; true when open keeps it open),
+    // false closes it (never blocks).
+    virtual bool setPortOpen(bool open) = 0;
+    virtual std::optional<bool> portOpen() const = 0;
+
+    // Sends the text at once. Fails when the port is closed.
+    virtual bool output(std::string_view text) = 0;
+    // Returns and removes what arrived since the last read; never blocks. Fails when closed.
+    virtual std::optional<std::string> input() = 0;
+
+    // File sent by SendFile; SendFile returns when the transfer has ended (see TransferStatus).
+    virtual bool setSendFileName(std::string_view path) = 0;
+    virtual std::optional<std::string> sendFileName() const = 0;
+    virtual bool sendFile() = 0;
+    virtual std::optional<std::int16_t> transferStatus() const = 0;
+
+    // Buffer and mode members, given before opening.
+    virtual bool setInputLength(std::int16_t value) = 0;
+    virtual bool setHandshaking(std::int32_t value) = 0; // 0 none, 1 XON/XOFF, 2 RTS/CTS, 3 both
+    virtual bool setInputBufferSize(std::int16_t value) = 0;
+    virtual bool setOutputBufferSize(std::int16_t value) = 0;
+    virtual bool setInputMode(std::int32_t value) = 0;   // 0 text, 1 binary
+
+    // The two Boolean options the updater sets: EnableCancel (a local cancel and the
+    // receiver's CAN end a transfer), set True after opening; NullDiscard (drop NUL bytes from
+    // received text), set False when the window loads.
+    virtual bool setEnableCancel(bool value) = 0;
+    virtual bool setNullDiscard(bool value) = 0;
+
+    // Why the last failing member failed (empty when none has failed).
+    virtual std::string lastError() const = 0;
+};
+
+} // namespace qz
