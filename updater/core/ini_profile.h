@@ -1,0 +1,19 @@
+#pragma once
+// Portable private-profile file access, producing the same files as the platform's profile
+// writer for the updater's use (CR LF line ends, no blank line before an appended section).
+// Unlike a writer that re-emits the whole file from its parsed keys, lines that are not
+// touched by a write are kept byte for byte (record lines before the first section included).
+
+#include "profile.h"
+
+namespace qz {
+
+class IniProfile final : public Profile {
+public:
+    std::string readString(std::string_view section, std::string_view key, std::string_view defaultValue,
+                           std::size_t bufferSize, std::string_view file) override;
+    bool writeString(std::string_view section, std::string_view key, std::string_view value,
+                     std::string_view file) override;
+};
+
+} // namespace qz

@@ -1,0 +1,16 @@
+#pragma once
+// Profile over the platform's GetPrivateProfileStringA / WritePrivateProfileStringA.
+
+#include "profile.h"
+
+namespace qz {
+
+class Win32Profile final : public Profile {
+public:
+    std::string readString(std::string_view section, std::string_view key, std::string_view defaultValue,
+                           std::size_t bufferSize, std::string_view file) override;
+    bool writeString(std::string_view section, std::string_view key, std::string_view value,
+                     std::string_view file) override;
+};
+
+} // namespace qz
