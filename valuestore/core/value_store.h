@@ -161,8 +161,8 @@ class ValueStore {
  private:
   void load();
   void save();
+  Outcome rewrite(const std::string& name);
   std::optional<std::string> dataFilePath();
-  void publish(std::string name, std::string data, bool& stop);
 
   FileSystem& fileSystem_;
   Warner* warner_;

@@ -1,0 +1,27 @@
+#include "value_store.h"
+
+namespace vs {
+
+std::string_view standardErrorText(int number) {
+  switch (number) {
+    case error::invalidArgument: return "Invalid procedure call or argument";
+    case error::badFileName: return "Bad file name or number";
+    case error::fileNotFound: return "File not found";
+    case error::diskFull: return "Disk full";
+    case error::permissionDenied: return "Permission denied";
+    case error::pathNotFound: return "Path not found";
+    default: return "Path/File access error";
+  }
+}
+
+StoreError::StoreError(int errorNumber) : StoreError(errorNumber, std::string(standardErrorText(errorNumber))) {}
+
+StoreError::StoreError(int errorNumber, const std::string& description)
+    : std::runtime_error(description), number(errorNumber) {}
+
+bool mayNameSingleFile(std::string_view path) {
+  if (path.empty() || path.find_first_of("*?") != std::string_view::npos) return false;
+  return path.back() != '/' && path.back() != '\\';
+}
+
+}  // namespace vs

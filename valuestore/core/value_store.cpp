@@ -1,0 +1,210 @@
+#include "value_store.h"
+
+#include <algorithm>
+
+#include "value_text.h"
+
+namespace vs {
+
+namespace {
+
+// Characters of the stripped line texts: the begin marker with the opening quote, the end marker with
+// the closing quote.
+constexpr std::size_t kDeclarationHead = 1 + kBeginMarker.size();
+constexpr std::size_t kDeclarationTail = kEndMarker.size() + 1;
+
+std::string foldCase(std::string_view text) {
+  std::string folded(text);
+  for (char& c : folded)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return folded;
+}
+
+// Names and data that would not read back as written are refused before anything changes.
+void refuseUnstorable(std::string_view text, std::string_view what) {
+  const std::string prefix = std::string(standardErrorText(error::invalidArgument)) + ": " + std::string(what) +
+                             " may not contain ";
+  if (text.find(kBeginMarker) != std::string_view::npos)
+    throw StoreError(error::invalidArgument, prefix + "'" + std::string(kBeginMarker) + "'");
+  const std::size_t at = text.find_first_of("()\r\n");
+  if (at == std::string_view::npos) return;
+  switch (text[at]) {
+    case '\r': throw StoreError(error::invalidArgument, prefix + "a carriage return (CR)");
+    case '\n': throw StoreError(error::invalidArgument, prefix + "a line feed (LF)");
+    default: throw StoreError(error::invalidArgument, prefix + "'" + text[at] + "'");
+  }
+}
+
+StoreError unterminatedEntry(std::string_view name) {
+  return StoreError(error::invalidArgument, std::string(standardErrorText(error::invalidArgument)) +
+                                                ": the entry of value '" + std::string(name) +
+                                                "' has no closing ')'");
+}
+
+}  // namespace
+
+ValueStore::ValueStore(FileSystem& fileSystem, Warner* warner) : fileSystem_(fileSystem), warner_(warner) {}
+
+const std::string* ValueStore::find(std::string_view name) const {
+  const auto it = index_.find(foldCase(name));
+  return it == index_.end() ? nullptr : &values_[it->second].second;
+}
+
+std::optional<std::string> ValueStore::dataFilePath() {
+  std::string path;
+  try {
+    if (dataFileSource_) path = dataFileSource_();
+  } catch (const StoreError& e) {
+    lastFileError_ = e;
+    return std::nullopt;
+  }
+  if (!mayNameSingleFile(path) || !fileSystem_.namesSingleFile(path)) {
+    lastFileError_ = StoreError(error::badFileName);
+    return std::nullopt;
+  }
+  return path;
+}
+
+void ValueStore::getDataValues() {
+  lastFileError_.reset();
+  load();
+}
+
+void ValueStore::load() {
+  values_.clear();
+  index_.clear();
+  ++loadCount_;
+
+  const std::optional<std::string> path = dataFilePath();
+  if (!path) return;
+  std::optional<std::string> content;
+  try {
+    content = fileSystem_.readFile(*path);
+  } catch (const StoreError& e) {
+    lastFileError_ = e;
+    return;
+  }
+  if (!content) {
+    // Missing file: write the default content; it is read by the next load, not this one. The path is
+    // read afresh for this access, and a failure here reaches the caller.
+    std::string target = dataFileSource_ ? dataFileSource_() : std::string();
+    if (mayNameSingleFile(target) && fileSystem_.namesSingleFile(target))
+      fileSystem_.replaceFile(target, kDefaultFileContent);
+    return;
+  }
+
+  // Lines end at CR (an LF right after it belongs to the line end); the last line of each kind wins.
+  const std::string_view bytes = *content;
+  for (std::size_t from = 0; from < bytes.size();) {
+    const std::size_t cr = bytes.find('\r', from);
+    const std::string_view line = bytes.substr(from, cr == std::string_view::npos ? std::string_view::npos : cr - from);
+    (line.find(kBeginMarker) != std::string_view::npos ? declarationText_ : valueText_).assign(line);
+    if (cr == std::string_view::npos) break;
+    from = cr + 1;
+    if (from < bytes.size() && bytes[from] == '\n') ++from;
+  }
+
+  // Strip by position, without checking what is removed.
+  declarationText_.erase(0, std::min(kDeclarationHead, declarationText_.size()));
+  if (declarationText_.size() < kDeclarationTail) return;
+  declarationText_.erase(declarationText_.size() - kDeclarationTail);
+  if (!valueText_.empty()) valueText_.erase(0, 1);
+  if (valueText_.empty()) return;
+  valueText_.pop_back();
+
+  for (const detail::NamedData& pair : detail::enumerateValues(declarationText_, valueText_)) {
+    std::string key = foldCase(pair.name);
+    if (index_.contains(key)) return;  // a name declared twice (without regard to case) ends the load
+    index_.emplace(std::move(key), values_.size());
+    values_.emplace_back(pair.name, pair.data);
+  }
+}
+
+void ValueStore::save() {
+  const std::optional<std::string> path = dataFilePath();
+  if (!path) return;
+  std::string content;
+  content.reserve(declarationText_.size() + valueText_.size() + kBeginMarker.size() + kEndMarker.size() + 8);
+  content.append("\"").append(kBeginMarker).append(declarationText_).append(kEndMarker).append("\"\r\n");
+  content.append("\"").append(valueText_).append("\"\r\n");
+  try {
+    fileSystem_.replaceFile(*path, content);
+  } catch (const StoreError& e) {
+    lastFileError_ = e;  // a failed save is silent; the old file stays as it was
+  }
+}
+
+Outcome ValueStore::addDataValue(const std::string& name) {
+  lastFileError_.reset();
+  refuseUnstorable(name, "value names");
+  refuseUnstorable(newValueData_, "value data");
+  load();
+  if (detail::findFirst(declarationText_, name) != detail::npos) {
+    if (automaticRewrite_) return rewrite(name);
+    if (warner_) warner_->warnAmbiguous();
+    return Outcome::ambiguous;
+  }
+  declarationText_.append("(").append(name).append(")");
+  valueText_.append(name).append(" (").append(newValueData_).append(") ");
+  save();
+  return Outcome::done;
+}
+
+Outcome ValueStore::rewriteDataValue(const std::string& name) {
+  lastFileError_.reset();
+  refuseUnstorable(name, "value names");
+  refuseUnstorable(newValueData_, "value data");
+  return rewrite(name);
+}
+
+Outcome ValueStore::rewrite(const std::string& name) {
+  load();
+  const auto declarations = detail::parseDeclarations(declarationText_);
+  const detail::EntrySearch entry = detail::findOwnEntry(valueText_, declarations, name);
+  if (entry.result == detail::EntrySearch::Result::missing) return Outcome::notFound;
+  if (entry.result == detail::EntrySearch::Result::unterminated) throw unterminatedEntry(name);
+  // The new entry ends in ") " in place of the old ")": the spacing behind it grows by one space.
+  valueText_.replace(entry.begin, entry.end - entry.begin, name + " (" + newValueData_ + ") ");
+  save();
+  return Outcome::done;
+}
+
+Outcome ValueStore::removeDataValue(const std::string& name) {
+  lastFileError_.reset();
+  refuseUnstorable(name, "value names");
+  load();
+  const auto declarations = detail::parseDeclarations(declarationText_);
+  const auto own = std::find_if(declarations.begin(), declarations.end(),
+                                [&](const detail::Declaration& d) { return d.name == name; });
+  if (own == declarations.end()) return Outcome::notFound;
+  const detail::EntrySearch entry = detail::findOwnEntry(valueText_, declarations, name);
+
+  declarationText_.erase(own->open, own->close - own->open + 1);
+  // Without an entry nothing is saved: the next load restores the declaration text.
+  if (entry.result == detail::EntrySearch::Result::unterminated) throw unterminatedEntry(name);
+  if (entry.result == detail::EntrySearch::Result::missing) return Outcome::notFound;
+  valueText_.erase(entry.begin, entry.end - entry.begin);  // the spacing behind the entry stays
+  save();
+  try {
+    load();
+  } catch (const StoreError& e) {
+    lastFileError_ = e;
+  }
+  return Outcome::done;
+}
+
+Outcome ValueStore::clearAll() {
+  lastFileError_.reset();
+  valueText_.clear();
+  declarationText_.clear();
+  const std::optional<std::string> path = dataFilePath();
+  if (!path) return Outcome::done;
+  try {
+    fileSystem_.replaceFile(*path, kDefaultFileContent);
+  } catch (const StoreError& e) {
+    lastFileError_ = e;
+  }
+  return Outcome::done;
+}
+
+}  // namespace vs
