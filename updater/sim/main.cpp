@@ -1,0 +1,333 @@
+// qz450sim: the QZ450 bootloader simulated on a pty, for tests, benchmarks and the demo.
+// Prints "PTY <slave path>", then one JSON summary line per upload (see usageText()).
+
+#include "bootloader.h"
+#include "options.h"
+#include "pty_line.h"
+#include "trace.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <iostream>
+#include <poll.h>
+#include <sstream>
+#include <system_error>
+#include <unistd.h>
+
+namespace qzsim {
+namespace {
+
+volatile std::sig_atomic_t gSignal = 0;
+
+void onSignal(int signal)
+{
+    gSignal = signal;
+}
+
+std::string replaceUploadNumber(std::string path, long upload)
+{
+    for (auto at = path.find("{n}"); at != std::string::npos; at = path.find("{n}"))
+        path.replace(at, 3, std::to_string(upload));
+    return path;
+}
+
+// Time one character takes on the line (start bit, 8 data bits, stop bit).
+Clock::duration characterTime(unsigned speed)
+{
+    const double baud = speed > 0 ? speed : 9600;
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(10.0 / baud));
+}
+
+class Simulator {
+public:
+    Simulator(const Options& options, PtyLine& line, Trace& trace)
+        : options_(options), line_(line), trace_(trace), start_(Clock::now()),
+          bootloader_(options, Bootloader::Hooks{
+                                   [this](std::span<const std::uint8_t> bytes) { queueTx(bytes); },
+                                   [this](const std::string& text) { event(text); },
+                                   [this](long upload, const std::string& summary, const std::vector<std::uint8_t>* image) {
+                                       return finished(upload, summary, image);
+                                   }})
+    {
+    }
+
+    int run();
+
+private:
+    struct RxByte {
+        std::uint8_t byte;
+        unsigned speed;
+        Clock::time_point release;
+    };
+    struct TxByte {
+        std::uint8_t byte;
+        Clock::time_point due;
+    };
+
+    double elapsed(Clock::time_point t) const { return std::chrono::duration<double>(t - start_).count(); }
+    void event(const std::string& text);
+    void queueTx(std::span<const std::uint8_t> bytes);
+    bool finished(long upload, const std::string& summary, const std::vector<std::uint8_t>* image);
+    void readLine(Clock::time_point now);
+    void flushTx(Clock::time_point now);
+    void printSummaries();
+
+    const Options& options_;
+    PtyLine& line_;
+    Trace& trace_;
+    Clock::time_point start_;
+    Bootloader bootloader_;
+    unsigned speed_ = 0;
+    std::deque<RxByte> rx_;
+    std::deque<TxByte> tx_;
+    Clock::time_point rxFree_{};
+    Clock::time_point txFree_{};
+    std::deque<std::string> summaries_;
+    long served_ = 0;
+};
+
+void Simulator::event(const std::string& text)
+{
+    const Clock::time_point now = Clock::now();
+    trace_.event(elapsed(now), text);
+    if (options_.verbose)
+        std::fprintf(stderr, "qz450sim %.6f %s\n", elapsed(now), text.c_str());
+}
+
+void Simulator::queueTx(std::span<const std::uint8_t> bytes)
+{
+    const Clock::time_point now = Clock::now();
+    for (std::uint8_t byte : bytes) {
+        Clock::time_point due = now;
+        if (options_.pace) {
+            // A byte reaches the other end one character time after the line is free.
+            due = std::max(now, txFree_) + characterTime(speed_);
+            txFree_ = due;
+        }
+        tx_.push_back({byte, due});
+    }
+}
+
+bool Simulator::finished(long upload, const std::string& summary, const std::vector<std::uint8_t>* image)
+{
+    if (image && !options_.out.empty()) {
+        const std::string path = replaceUploadNumber(options_.out, upload);
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(image->data()), static_cast<std::streamsize>(image->size()));
+        if (!out)
+            std::fprintf(stderr, "qz450sim: cannot write %s\n", path.c_str());
+    }
+    // Printed once the answers queued so far are on the line, so that a reader of the
+    // summary finds the wire complete.
+    summaries_.push_back(summary);
+    ++served_;
+    return options_.count == 0 || served_ < options_.count;
+}
+
+void Simulator::printSummaries()
+{
+    while (!summaries_.empty()) {
+        std::fputs((summaries_.front() + "\n").c_str(), stdout);
+        std::fflush(stdout);
+        summaries_.pop_front();
+    }
+}
+
+void Simulator::readLine(Clock::time_point now)
+{
+    std::uint8_t buffer[4096];
+    for (;;) {
+        const ssize_t n = line_.read(buffer, sizeof buffer);
+        if (n <= 0)
+            return;
+        const auto count = static_cast<std::size_t>(n);
+        trace_.rx(elapsed(now), speed_, std::span(buffer, count));
+        for (std::size_t i = 0; i < count; ++i) {
+            Clock::time_point release = now;
+            if (options_.pace) {
+                release = std::max(now, rxFree_) + characterTime(speed_);
+                rxFree_ = release;
+            }
+            rx_.push_back({buffer[i], speed_, release});
+        }
+    }
+}
+
+void Simulator::flushTx(Clock::time_point now)
+{
+    std::vector<std::uint8_t> due;
+    while (!tx_.empty() && tx_.front().due <= now) {
+        due.push_back(tx_.front().byte);
+        tx_.pop_front();
+    }
+    if (due.empty())
+        return;
+    const ssize_t n = line_.write(due.data(), due.size());
+    const std::size_t written = n > 0 ? static_cast<std::size_t>(n) : 0;
+    if (written < due.size())
+        event("line full: " + std::to_string(due.size() - written) + " bytes not sent");
+    const std::span<const std::uint8_t> sent(due.data(), written);
+    trace_.tx(elapsed(now), speed_, sent);
+    bootloader_.transmitted(sent, now);
+}
+
+int Simulator::run()
+{
+    const auto idle = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options_.idleTimeoutS));
+    Clock::time_point lastActivity = start_;
+    speed_ = line_.speed();
+    event("speed " + std::to_string(speed_));
+    bootloader_.begin(start_);
+
+    sigset_t unblocked;
+    sigemptyset(&unblocked);
+    for (;;) {
+        Clock::time_point now = Clock::now();
+        Clock::time_point deadline = std::min(bootloader_.nextDeadline(), now + std::chrono::milliseconds(100));
+        if (!rx_.empty() && bootloader_.ready(now))
+            deadline = std::min(deadline, rx_.front().release);
+        if (!tx_.empty())
+            deadline = std::min(deadline, tx_.front().due);
+        if (idle > Clock::duration::zero())
+            deadline = std::min(deadline, lastActivity + idle);
+        const auto wait = std::max(Clock::duration::zero(), deadline - now);
+        const auto waitNs = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
+        timespec timeout{static_cast<time_t>(waitNs / 1000000000), static_cast<long>(waitNs % 1000000000)};
+        pollfd fd{line_.masterFd(), POLLIN, 0};
+        const int ready = ppoll(&fd, 1, &timeout, &unblocked);
+        if (ready < 0 && errno != EINTR)
+            throw std::system_error(errno, std::generic_category(), "ppoll");
+        now = Clock::now();
+        if (gSignal != 0) {
+            bootloader_.stop(now, "interrupted", false);
+            printSummaries();
+            return 4;
+        }
+
+        // The client's line settings, read before its bytes: bytes that were waiting when
+        // poll returned were sent at the speed in force now, unless it changed meanwhile.
+        const unsigned speed = line_.speed();
+        if (speed != speed_) {
+            speed_ = speed;
+            event("speed " + std::to_string(speed));
+            // What the client has not read yet would arrive garbled at the new speed.
+            line_.discardClientInput();
+            bootloader_.onSpeed(speed, now);
+        }
+        if (ready > 0 && (fd.revents & POLLIN)) {
+            readLine(now);
+            lastActivity = now;
+        }
+        while (!rx_.empty() && rx_.front().release <= now && bootloader_.ready(now) && !bootloader_.done()) {
+            const RxByte b = rx_.front();
+            rx_.pop_front();
+            bootloader_.onByte(b.byte, b.speed, now);
+        }
+        if (bootloader_.done())
+            rx_.clear();
+        bootloader_.tick(speed_, now);
+        flushTx(now);
+        if (tx_.empty())
+            printSummaries();
+        if (bootloader_.done() && tx_.empty())
+            return 0;
+        if (idle > Clock::duration::zero() && now - lastActivity >= idle && !bootloader_.done()) {
+            event("nothing happened for " + std::to_string(options_.idleTimeoutS) + " s");
+            bootloader_.stop(now, "", true);
+            tx_.clear();
+            printSummaries();
+            return 3;
+        }
+    }
+}
+
+int normalise(const Options& options)
+{
+    std::ifstream in(options.normalise);
+    if (!in) {
+        std::fprintf(stderr, "qz450sim: cannot read %s\n", options.normalise.c_str());
+        return 1;
+    }
+    std::fputs(normaliseTrace(in, options.normaliseUpload).c_str(), stdout);
+    return 0;
+}
+
+bool makeLink(const std::string& link, const std::string& target)
+{
+    char existing[4096];
+    if (readlink(link.c_str(), existing, sizeof existing) >= 0)
+        unlink(link.c_str());  // replaces an earlier link, never a file
+    return symlink(target.c_str(), link.c_str()) == 0;
+}
+
+void removeLink(const std::string& link, const std::string& target)
+{
+    char existing[4096] = {};
+    const ssize_t n = readlink(link.c_str(), existing, sizeof existing - 1);
+    if (n >= 0 && std::string(existing, static_cast<std::size_t>(n)) == target)
+        unlink(link.c_str());
+}
+
+} // namespace
+} // namespace qzsim
+
+int main(int argc, char** argv)
+{
+    using namespace qzsim;
+    std::string error;
+    bool help = false;
+    const auto options = parseOptions(std::vector<std::string>(argv + 1, argv + argc), error, help);
+    if (help) {
+        std::fputs(usageText(), stdout);
+        return 0;
+    }
+    if (!options) {
+        std::fprintf(stderr, "qz450sim: %s (see --help)\n", error.c_str());
+        return 2;
+    }
+    if (!options->normalise.empty())
+        return normalise(*options);
+
+    // SIGINT/SIGTERM/SIGHUP are taken only inside ppoll, so no wait misses them.
+    struct sigaction action{};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(signal, &action, nullptr);
+        sigaddset(&blocked, signal);
+    }
+    sigprocmask(SIG_BLOCK, &blocked, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    try {
+        PtyLine line;
+        Trace trace;
+        if (!trace.open(options->trace)) {
+            std::fprintf(stderr, "qz450sim: cannot write %s: %s\n", options->trace.c_str(), std::strerror(errno));
+            return 1;
+        }
+        if (!options->link.empty() && !makeLink(options->link, line.slavePath())) {
+            std::fprintf(stderr, "qz450sim: cannot make link %s: %s\n", options->link.c_str(), std::strerror(errno));
+            return 1;
+        }
+        std::printf("PTY %s\n", line.slavePath().c_str());
+        std::fflush(stdout);
+        Simulator simulator(*options, line, trace);
+        const int status = simulator.run();
+        if (!options->link.empty())
+            removeLink(options->link, line.slavePath());
+        return status;
+    } catch (const std::exception& e) {
+        if (!options->link.empty())
+            unlink(options->link.c_str());
+        std::fprintf(stderr, "qz450sim: %s\n", e.what());
+        return 1;
+    }
+}
