@@ -1,0 +1,184 @@
+#include "updater_window.h"
+
+#include "settings.h"
+
+#include <array>
+#include <cstdlib>
+#include <fstream>
+
+namespace qz {
+
+std::string loadFailureMessage(std::string_view path) {
+    return "An error occured while loading file " + std::string(path) + "." +
+           " The default settings will be loaded instead.";
+}
+
+std::string saveFailureMessage(std::string_view path) {
+    return "An error occured while saving file " + std::string(path);
+}
+
+bool pathLooksBinary(std::string_view path) {
+    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    for (std::size_t i = 0; i + 3 <= path.size(); ++i) {
+        if (lower(path[i]) == 'b' && lower(path[i + 1]) == 'i' && lower(path[i + 2]) == 'n') return true;
+    }
+    return false;
+}
+
+namespace {
+
+struct MetricKey {
+    WindowMetric metric;
+    std::string_view key;
+};
+
+// Order of the keys when read at start-up and written at shut-down.
+constexpr std::array<MetricKey, 4> kMetricKeys{{
+    {WindowMetric::Width, kKeyWindowWidth},
+    {WindowMetric::Height, kKeyWindowHeight},
+    {WindowMetric::Top, kKeyWindowTop},
+    {WindowMetric::Left, kKeyWindowLeft},
+}};
+
+} // namespace
+
+UpdaterWindow::UpdaterWindow(UpdaterView& view, FileDialog& dialog, TransferControl& control, Profile& profile)
+    : view_(view), dialog_(dialog), control_(control), profile_(profile) {
+    dialog_.setDefaultExtension(kDialogDefaultExtension);
+}
+
+std::string UpdaterWindow::settingsPath() const {
+    const ProgramFacts facts = view_.programFacts();
+    return facts.folder + facts.pathSeparator + std::string(kSettingsFileName);
+}
+
+void UpdaterWindow::Load() {
+    const ProgramFacts facts = view_.programFacts();
+    const std::string path = facts.folder + facts.pathSeparator + std::string(kSettingsFileName);
+
+    // Geometry and state: a key that is missing or holds no number leaves that property as it is.
+    for (const auto& [metric, key] : kMetricKeys) {
+        if (const auto value = parseSingle(Module2::ReadSetting(profile_, kSettingsSection, key, path))) {
+            view_.setMetric(metric, *value);
+        }
+    }
+    if (const auto state = toInteger16(Module2::ReadSetting(profile_, kSettingsSection, kKeyWindowState, path))) {
+        if (*state >= kWindowNormal && *state <= kWindowMaximised) view_.setWindowState(*state);
+    }
+
+    view_.setText(ControlId::Status, kStatusIdle);
+    LoadPortAndFile(path);
+    view_.setTitle(std::string(kTitlePrefix) + std::to_string(facts.versionMajor) + "." +
+                   std::to_string(facts.versionMinor) + "." + std::to_string(facts.versionRevision));
+    for (int item = 1; item <= 8; ++item) view_.addComboItem(ControlId::ComPortSet, std::to_string(item));
+    view_.setText(ControlId::ComPortSet, std::to_string(ComPort));
+    view_.setTimer1Enabled(false);
+    control_.setNullDiscard(false);
+    view_.setVisible(ControlId::BravlinkCRC2, true);
+}
+
+void UpdaterWindow::Unload() {
+    if (const auto open = control_.portOpen(); open && *open) control_.setPortOpen(false);
+
+    const std::string path = settingsPath();
+    SavePortAndFile(path);
+    for (const auto& [metric, key] : kMetricKeys) {
+        if (const auto value = view_.metric(metric)) {
+            Module2::WriteSetting(profile_, kSettingsSection, key, formatSingle(*value), path);
+        }
+    }
+    if (const auto state = view_.windowState()) {
+        Module2::WriteSetting(profile_, kSettingsSection, kKeyWindowState, std::to_string(*state), path);
+    }
+    view_.endProcess();
+    std::abort(); // not reached: ending the process never returns
+}
+
+void UpdaterWindow::LoadPortAndFile(const std::string& path) {
+    const ProgramFacts facts = view_.programFacts();
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        view_.messageBox(loadFailureMessage(path), facts.applicationTitle, MessageIcon::Exclamation,
+                         MessageButtons::Ok);
+        return;
+    }
+    RecordReader reader(in);
+    // What was assigned before a failure stays.
+    const auto port = reader.next();
+    const auto number = port ? parseRecordInteger16(*port) : std::nullopt;
+    if (number) {
+        ComPort = *number;
+        if (const auto file = reader.next()) {
+            view_.setText(ControlId::FileText, *file);
+            FileToUpLoad = *file;
+            return;
+        }
+    }
+    view_.messageBox(loadFailureMessage(path), facts.applicationTitle, MessageIcon::Exclamation,
+                     MessageButtons::Ok);
+}
+
+void UpdaterWindow::SavePortAndFile(const std::string& path) {
+    const ProgramFacts facts = view_.programFacts();
+    const auto fail = [&] {
+        view_.messageBox(saveFailureMessage(path), facts.applicationTitle, MessageIcon::Exclamation,
+                         MessageButtons::Ok);
+    };
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) return fail();
+    out << ComPort << "\r\n";
+    const auto text = view_.text(ControlId::FileText);
+    if (!out || !text) return fail();
+    out << '"' << *text << "\"\r\n";
+    out.close();
+    if (!out) fail();
+}
+
+UploadResult UpdaterWindow::UpLoadClick() {
+    UploadOptions options;
+    options.applicationTitle = view_.programFacts().applicationTitle;
+    UploadSequence sequence(control_, *this, *this, std::move(options));
+    return sequence.run();
+}
+
+void UpdaterWindow::BrowseClick() {
+    const std::string title = view_.programFacts().applicationTitle;
+    for (;;) {
+        dialog_.setTitle(kDialogTitle);
+        dialog_.setFilter(kDialogFilter);
+        if (const auto current = view_.text(ControlId::FileText)) dialog_.setFileName(*current);
+        dialog_.showOpen(); // a cancel reported as a failure changes nothing: the name is read anyway
+        if (const auto name = dialog_.fileName()) {
+            view_.setText(ControlId::FileText, *name);
+            FileToUpLoad = *name;
+        }
+        if (FileToUpLoad.empty()) return;
+        if (pathLooksBinary(FileToUpLoad)) return;
+        if (view_.messageBox(kNotBinaryQuestion, title, MessageIcon::Question, MessageButtons::OkCancel) !=
+            MessageResult::Ok) {
+            return;
+        }
+    }
+}
+
+void UpdaterWindow::ComPortSetClick(int index) {
+    if (index < 0 || index > 32766) return;
+    ComPort = static_cast<std::int16_t>(index + 1);
+}
+
+void UpdaterWindow::showStatus(std::string_view text) { view_.setText(ControlId::Status, text); }
+
+void UpdaterWindow::showMessage(std::string_view text, std::string_view title) {
+    view_.messageBox(text, title, MessageIcon::None, MessageButtons::Ok);
+}
+
+void UpdaterWindow::pumpMessages() { view_.pumpMessages(); }
+
+void UpdaterWindow::sleep(std::uint32_t milliseconds) { view_.sleep(milliseconds); }
+
+void UpdaterWindow::setTimerEnabled(bool enabled) { view_.setTimer1Enabled(enabled); }
+
+void UpdaterWindow::setInputEnabled(ControlId control, bool enabled) { view_.setEnabled(control, enabled); }
+
+} // namespace qz
+
