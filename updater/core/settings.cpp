@@ -163,10 +163,12 @@ std::optional<std::string> RecordReader::next() {
         in_.get();
         c = in_.peek();
     }
+    quoted_ = false;
     if (c == eof) return std::nullopt;
 
     std::string value;
     if (c == '"') {
+        quoted_ = true;
         in_.get();
         // Runs to the next double quote (or the end of the file).
         while ((c = in_.get()) != eof && c != '"') {

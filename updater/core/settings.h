@@ -61,12 +61,15 @@ public:
     explicit RecordReader(std::istream& in) : in_(in) {}
     // Nothing at end of input, or when a field is longer than kMaxFieldLength.
     std::optional<std::string> next();
+    // Whether the last field read began with a double quote.
+    bool lastWasQuoted() const { return quoted_; }
 
     static constexpr std::size_t kMaxFieldLength = 1 << 20;
 
 private:
     void consumeDelimiter();
     std::istream& in_;
+    bool quoted_ = false;
 };
 
 // The two leading records as the shut-down writes them: port, CR LF, quoted text, CR LF.

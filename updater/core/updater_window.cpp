@@ -103,19 +103,27 @@ void UpdaterWindow::LoadPortAndFile(const std::string& path) {
         return;
     }
     RecordReader reader(in);
-    // What was assigned before a failure stays.
     const auto port = reader.next();
-    const auto number = port ? parseRecordInteger16(*port) : std::nullopt;
-    if (number) {
-        ComPort = *number;
-        if (const auto file = reader.next()) {
-            view_.setText(ControlId::FileText, *file);
-            FileToUpLoad = *file;
-            return;
-        }
+    if (!port) {
+        view_.messageBox(loadFailureMessage(path), facts.applicationTitle, MessageIcon::Exclamation,
+                         MessageButtons::Ok);
+        return;
     }
-    view_.messageBox(loadFailureMessage(path), facts.applicationTitle, MessageIcon::Exclamation,
-                     MessageButtons::Ok);
+    // A first record that is not a 16-bit number is a load failure; the path record after it
+    // is still taken when it is quoted as the program writes it, so that a hand-edited port
+    // does not lose the firmware path at the next shut-down (while the fields of a file that
+    // is not a settings file at all are not taken for a path). What was assigned stays.
+    const auto number = parseRecordInteger16(*port);
+    if (number) ComPort = *number;
+    const auto file = reader.next();
+    if (file && (number || reader.lastWasQuoted())) {
+        view_.setText(ControlId::FileText, *file);
+        FileToUpLoad = *file;
+    }
+    if (!number || !file) {
+        view_.messageBox(loadFailureMessage(path), facts.applicationTitle, MessageIcon::Exclamation,
+                         MessageButtons::Ok);
+    }
 }
 
 void UpdaterWindow::SavePortAndFile(const std::string& path) {
