@@ -1,0 +1,105 @@
+# Shared by the end-to-end scripts (sourced): the Wine session, the probe, checks, screenshots.
+
+e2e_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+# Runs the calling script inside a private Wine session unless it already is in one.
+# Usage: e2e_session "$0" "$@"
+e2e_session() {
+  if [[ -z ${WINEPREFIX:-} || -z ${DISPLAY:-} ]]; then
+    exec "$e2e_here/../../../scripts/with-wine" bash "$@"
+  fi
+}
+
+# e2e_setup UPDATER_EXE PROBE_EXE: a new empty folder holding a copy of the program.
+e2e_setup() {
+  e2e_probe_exe=$2
+  e2e_work=$(mktemp -d "${QZ_WINE_SESSION:-${TMPDIR:-/tmp}}/e2e.XXXXXX")
+  e2e_failures=0
+  trap e2e_cleanup EXIT
+  app=$e2e_work/app
+  mkdir -p "$app"
+  cp "$1" "$app/Updater7304.exe"
+}
+
+# A program left running by a failed check is ended; the folder goes.
+e2e_cleanup() {
+  if [[ -n ${pid:-} ]] && ! probe wait-exit "$pid" 0 >/dev/null 2>&1; then
+    wine taskkill /f /pid "$pid" >/dev/null 2>&1 || true
+  fi
+  rm -rf "$e2e_work"
+}
+
+probe() { wine "$e2e_probe_exe" "$@"; }
+
+# value NAME OUTPUT: the value of the line "NAME=..." in the probe's output.
+value() { sed -n "s/^$1=//p" <<<"$2" | head -n 1; }
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+# expect WHAT ACTUAL EXPECTED
+expect() {
+  if [[ $2 != "$3" ]]; then
+    echo "FAIL: $1" >&2
+    echo "  expected: [$3]" >&2
+    echo "  actual:   [$2]" >&2
+    e2e_failures=$((e2e_failures + 1))
+  else
+    echo "ok: $1"
+  fi
+}
+
+# expect_file WHAT FILE EXPECTED_BYTES (printf format already applied)
+expect_file() {
+  if [[ ! -f $2 ]]; then
+    echo "FAIL: $1: $2 does not exist" >&2
+    e2e_failures=$((e2e_failures + 1))
+  elif ! cmp -s "$2" <(printf '%s' "$3"); then
+    echo "FAIL: $1" >&2
+    echo "  expected bytes:" >&2
+    printf '%s' "$3" | od -c | sed 's/^/    /' >&2
+    echo "  actual bytes:" >&2
+    od -c "$2" | sed 's/^/    /' >&2
+    e2e_failures=$((e2e_failures + 1))
+  else
+    echo "ok: $1"
+  fi
+}
+
+# Saves a picture of the whole screen when QZ_E2E_SHOTS names a folder.
+shot() {
+  if [[ -n ${QZ_E2E_SHOTS:-} ]]; then
+    mkdir -p "$QZ_E2E_SHOTS"
+    import -window root "$QZ_E2E_SHOTS/$1.png" && echo "screenshot: $QZ_E2E_SHOTS/$1.png"
+  fi
+}
+
+# start_updater: starts the copy in $app; sets pid and win_folder (the folder, Windows path).
+start_updater() {
+  local out
+  # Through a file, not a pipe: the program must not hold our pipe open.
+  probe start "$app/Updater7304.exe" >"$e2e_work/start.out" || fail "the program did not start"
+  out=$(<"$e2e_work/start.out")
+  pid=$(value pid "$out")
+  local path
+  path=$(value path "$out")
+  win_folder=${path%\\*}
+}
+
+# end_by HOW...: ends the program with `probe HOW... TIMEOUT` (click PID Exit, close PID);
+# the process ends with exit code 0.
+end_by() {
+  local out
+  out=$(probe "$@" 30000) || fail "the program did not end after: $*"
+  expect "process ended with exit code 0 after: $1 ${3:-}" "$(value exit_code "$out")" 0
+}
+
+e2e_finish() {
+  if ((e2e_failures)); then
+    echo "$e2e_failures check(s) failed" >&2
+    exit 1
+  fi
+  echo "all checks passed"
+}

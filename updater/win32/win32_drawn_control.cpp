@@ -1,0 +1,56 @@
+#include "win32_drawn_control.h"
+
+namespace qz::win32 {
+
+DrawnTransferControl::DrawnTransferControl(SerialTransferControl& control, TransferArea& area,
+                                           std::function<void()> pump)
+    : control_(control), area_(area) {
+    control_.setProgressHook([this](const TransferReport&) {
+        // The thread is busy sending: draw now rather than at the next pump.
+        TransferAreaModel model;
+        model.portState = control_.portStateText();
+        model.transferSeen = true;
+        model.transfer = control_.lastTransfer();
+        area_.setModel(model, true);
+    });
+    control_.setIdleHook([pump = std::move(pump)] {
+        if (pump) pump();
+        return IdleAction::proceed;
+    });
+}
+
+void DrawnTransferControl::refresh() {
+    TransferAreaModel model;
+    model.portState = control_.portStateText();
+    model.transferSeen = transferSeen_;
+    model.transfer = control_.lastTransfer();
+    area_.setModel(model);
+}
+
+bool DrawnTransferControl::setCommPort(std::int16_t port) {
+    const bool ok = control_.setCommPort(port);
+    refresh();
+    return ok;
+}
+
+bool DrawnTransferControl::setSettings(std::string_view text) {
+    const bool ok = control_.setSettings(text);
+    refresh();
+    return ok;
+}
+
+bool DrawnTransferControl::setPortOpen(bool open) {
+    const bool ok = control_.setPortOpen(open);
+    refresh();
+    return ok;
+}
+
+bool DrawnTransferControl::sendFile() {
+    transferSeen_ = true;
+    refresh();
+    const bool ok = control_.sendFile();
+    refresh();
+    return ok;
+}
+
+} // namespace qz::win32
