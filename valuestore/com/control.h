@@ -1,0 +1,84 @@
+// The Valtrove control object: the automation interface _Valtrove over the value store core,
+// the AllData and ValueList collections published by each load, errors to the host through
+// IErrorInfo, and the ambiguity warning as a modal message box.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include <cstdint>
+#include <string>
+
+#include "ValtroveCtrl_h.h"
+#include "com_util.h"
+#include "value_store.h"
+
+namespace vtc {
+
+// Test hook: when this environment variable names a file, the ambiguity warning is appended to it
+// as one line "title<TAB>text<TAB>style" (style as the decimal message box flags) instead of being
+// shown, so that unattended tests can see that it was raised.
+inline constexpr wchar_t kWarningLogVariable[] = L"VALTROVE_WARNING_LOG";
+
+class ValtroveControl final : public _Valtrove, public ISupportErrorInfo, private vs::Warner {
+ public:
+  static HRESULT create(REFIID riid, void** out);
+
+  // IUnknown
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override;
+  ULONG STDMETHODCALLTYPE AddRef() override;
+  ULONG STDMETHODCALLTYPE Release() override;
+  // IDispatch
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** out) override;
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                                   VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override;
+  // _Valtrove
+  HRESULT STDMETHODCALLTYPE get_AllData(Collection** value) override;
+  HRESULT STDMETHODCALLTYPE putref_AllData(Collection* value) override;
+  HRESULT STDMETHODCALLTYPE get_ValueList(Collection** value) override;
+  HRESULT STDMETHODCALLTYPE putref_ValueList(Collection* value) override;
+  HRESULT STDMETHODCALLTYPE get_NewValueData(BSTR* value) override;
+  HRESULT STDMETHODCALLTYPE put_NewValueData(BSTR value) override;
+  HRESULT STDMETHODCALLTYPE get_Enabled(VARIANT_BOOL* value) override;
+  HRESULT STDMETHODCALLTYPE put_Enabled(VARIANT_BOOL value) override;
+  HRESULT STDMETHODCALLTYPE get_DataFile(VARIANT* value) override;
+  HRESULT STDMETHODCALLTYPE put_DataFile(VARIANT value) override;
+  HRESULT STDMETHODCALLTYPE ClearAll(VARIANT* result) override;
+  HRESULT STDMETHODCALLTYPE AddDataValue(BSTR* name, VARIANT* result) override;
+  HRESULT STDMETHODCALLTYPE RewriteDataValue(BSTR* name, VARIANT* result) override;
+  HRESULT STDMETHODCALLTYPE RemoveDataValue(BSTR name, VARIANT* result) override;
+  HRESULT STDMETHODCALLTYPE GetDataValues(VARIANT* result) override;
+  HRESULT STDMETHODCALLTYPE get_AutomaticRewrite(VARIANT_BOOL* value) override;
+  HRESULT STDMETHODCALLTYPE put_AutomaticRewrite(VARIANT_BOOL value) override;
+  // ISupportErrorInfo
+  HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
+
+ private:
+  ValtroveControl();
+  ~ValtroveControl();
+
+  // Runs one value operation: core errors become automation errors, and the collections follow
+  // any load that started.
+  template <typename Operation>
+  HRESULT runOperation(VARIANT* result, Operation&& operation);
+  // Replaces both collections when a load has started since they were last built.
+  void publishCollections();
+  HRESULT getCollection(ComPtr<Collection>& held, Collection** value);
+  HRESULT putCollection(ComPtr<Collection>& held, Collection* value);
+  // DataFile as the path text the store reads at every file access.
+  std::string dataFilePath() const;
+  void warnAmbiguous() override;
+
+  LONG refs_ = 1;
+  vs::ValueStore store_;
+  Variant dataFile_;
+  Bstr newValueData_;
+  bool enabled_ = true;
+  ComPtr<Collection> allData_;
+  ComPtr<Collection> valueList_;
+  std::uint64_t publishedLoad_ = 0;
+};
+
+}  // namespace vtc
