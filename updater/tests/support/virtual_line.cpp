@@ -87,6 +87,16 @@ bool VirtualLine::write(std::span<const std::uint8_t> bytes) {
     return true;
 }
 
+void VirtualLine::pass(VirtualDuration duration) {
+    const VirtualTime target = now_ + duration;
+    while (now_ < target) {
+        peer_.advanceTo(now_, *this);
+        const auto event = peer_.nextEventTime();
+        now_ = event && *event > now_ && *event < target ? *event : target;
+    }
+    peer_.advanceTo(now_, *this);
+}
+
 void VirtualLine::discardInput() {
     peer_.advanceTo(now_, *this);
     toSender_.erase(toSender_.begin(), toSender_.upper_bound(now_));

@@ -61,6 +61,9 @@ public:
     void failWritesAfter(int writes) { writesLeft_ = writes; }
     void failReads() { readsFail_ = true; }
 
+    // Lets time pass without the sender reading (the sender busy elsewhere).
+    void pass(VirtualDuration duration);
+
     VirtualTime now() const { return now_; }
     std::function<VirtualTime()> clock() const { return [this] { return now_; }; }
     VirtualDuration byteTime() const { return byteTime_; }

@@ -27,6 +27,7 @@ XmodemTestReceiver::XmodemTestReceiver(TestReceiverOptions options)
     : options_(std::move(options)), crc_(options_.crc) {}
 
 void XmodemTestReceiver::start(VirtualLine& line) {
+    if (options_.muteAfterBlocks == 0) muted_ = true;
     sendAt(crc_ ? 'C' : kNak, line.now(), line);
     requests_ = 1;
     lastActivity_ = line.now();

@@ -24,7 +24,7 @@ struct TestReceiverOptions {
     int maxErrors = 10;                 // per block, then two CAN
     bool nakFirstEot = false;           // some receivers make the sender repeat the EOT
     int cancelAfterBlocks = -1;         // sends two CAN after this many blocks (-1: never)
-    int muteAfterBlocks = -1;           // stops answering for good after this many blocks
+    int muteAfterBlocks = -1;           // stops answering for good after this many blocks (0: dead)
     // Time from the end of a good block to its ACK (a flash write), by block count (1-based).
     std::function<VirtualDuration(int block)> ackDelay;
 };

@@ -1,0 +1,296 @@
+#include "win32_serial_port.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+
+namespace qz {
+namespace {
+
+std::string systemMessage(DWORD error) {
+    char* text = nullptr;
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string message = length && text ? std::string(text, length) : std::string();
+    if (text) LocalFree(text);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ' ||
+                                message.back() == '.'))
+        message.pop_back();
+    if (message.empty()) message = "system error";
+    return message + " (error " + std::to_string(error) + ")";
+}
+
+PortErrorKind kindOfOpenError(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_UNIT:
+    case ERROR_DEV_NOT_EXIST:
+        return PortErrorKind::noSuchDevice;
+    // A COM port is opened exclusively: another holder shows as access denied.
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+        return PortErrorKind::inUse;
+    default:
+        return PortErrorKind::io;
+    }
+}
+
+BYTE parityOf(Parity parity) {
+    switch (parity) {
+    case Parity::even: return EVENPARITY;
+    case Parity::odd: return ODDPARITY;
+    case Parity::mark: return MARKPARITY;
+    case Parity::space: return SPACEPARITY;
+    default: return NOPARITY;
+    }
+}
+
+BYTE stopBitsOf(StopBits stopBits) {
+    switch (stopBits) {
+    case StopBits::onePointFive: return ONE5STOPBITS;
+    case StopBits::two: return TWOSTOPBITS;
+    default: return ONESTOPBIT;
+    }
+}
+
+bool usesRtsCts(Handshaking handshaking) {
+    return handshaking == Handshaking::rtsCts || handshaking == Handshaking::rtsCtsAndXonXoff;
+}
+
+bool usesXonXoff(Handshaking handshaking) {
+    return handshaking == Handshaking::xonXoff || handshaking == Handshaking::rtsCtsAndXonXoff;
+}
+
+constexpr DWORD kWriteMarginMs = 2000;
+constexpr auto kCloseMargin = std::chrono::milliseconds(100);
+constexpr auto kCloseLimit = std::chrono::milliseconds(2000);
+
+} // namespace
+
+Win32SerialPort::~Win32SerialPort() { close(); }
+
+PortStatus Win32SerialPort::failure(PortErrorKind kind, const char* operation, DWORD error) const {
+    return PortStatus::failure(kind, portErrorMessage(device_, operation, systemMessage(error)));
+}
+
+PortStatus Win32SerialPort::notOpen(const char* operation) const {
+    return PortStatus::failure(PortErrorKind::notOpen, portErrorMessage(device_, operation, "not open"));
+}
+
+PortStatus Win32SerialPort::open(const std::string& device, const LineSettings& line, const PortOptions& options) {
+    if (isOpen()) {
+        return PortStatus::failure(PortErrorKind::inUse,
+                                   portErrorMessage(device, "open", "this port object is already open on " + device_));
+    }
+    device_ = device;
+    HANDLE handle = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return failure(kindOfOpenError(error), "open", error);
+    }
+    saved_.DCBlength = sizeof saved_;
+    if (!GetCommState(handle, &saved_)) {
+        const DWORD error = GetLastError();
+        CloseHandle(handle);
+        return PortStatus::failure(PortErrorKind::notSerialDevice,
+                                   portErrorMessage(device, "open", "not a serial device: " + systemMessage(error)));
+    }
+    GetCommTimeouts(handle, &savedTimeouts_);
+    handle_ = handle;
+    dtr_ = options.dtr;
+    rts_ = options.rts;
+    inputBufferSize_ = options.inputBufferSize;
+    readTimeoutSet_ = -1;
+    // Buffer sizes are a request the driver may round or ignore.
+    SetupComm(handle_, static_cast<DWORD>(options.inputBufferSize), static_cast<DWORD>(options.outputBufferSize));
+    PortStatus status = applyLine(line, options.handshaking);
+    if (status.ok() && !setReadTimeout(0)) status = failure(PortErrorKind::io, "set time-outs", GetLastError());
+    if (!status.ok()) {
+        SetCommState(handle_, &saved_);
+        CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+        return status;
+    }
+    PurgeComm(handle_, PURGE_RXCLEAR | PURGE_RXABORT);
+    readError_ = PortStatus{};
+    return PortStatus{};
+}
+
+PortStatus Win32SerialPort::applyLine(const LineSettings& line, Handshaking handshaking) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(handle_, &dcb)) return failure(PortErrorKind::io, "set line", GetLastError());
+    dcb.BaudRate = line.baud;
+    dcb.fBinary = TRUE;
+    dcb.fParity = line.parity != Parity::none;
+    dcb.Parity = parityOf(line.parity);
+    dcb.ByteSize = static_cast<BYTE>(line.dataBits);
+    dcb.StopBits = stopBitsOf(line.stopBits);
+    dcb.fOutxCtsFlow = usesRtsCts(handshaking);
+    dcb.fRtsControl = usesRtsCts(handshaking) ? RTS_CONTROL_HANDSHAKE : rts_ ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fDtrControl = dtr_ ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+    dcb.fOutX = usesXonXoff(handshaking);
+    dcb.fInX = usesXonXoff(handshaking);
+    dcb.fTXContinueOnXoff = TRUE;
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
+    dcb.XonLim = static_cast<WORD>(std::min<std::size_t>(inputBufferSize_ / 4, 0xFFFF));
+    dcb.XoffLim = static_cast<WORD>(std::min<std::size_t>(inputBufferSize_ / 4, 0xFFFF));
+    dcb.fErrorChar = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fAbortOnError = FALSE;
+    if (!SetCommState(handle_, &dcb)) return failure(PortErrorKind::badSettings, "set line", GetLastError());
+    line_ = line;
+    handshaking_ = handshaking;
+    readTimeoutSet_ = -1; // the write time-out depends on the speed
+    return PortStatus{};
+}
+
+// Reads return at once with what is there; with nothing there they wait up to the timeout for
+// the first byte (MAXDWORD interval and multiplier). Writes may take the time their bytes need
+// on the line plus a margin.
+bool Win32SerialPort::setReadTimeout(int timeoutMs) {
+    if (readTimeoutSet_ == timeoutMs) return true;
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    if (timeoutMs > 0) {
+        timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+        timeouts.ReadTotalTimeoutConstant = static_cast<DWORD>(timeoutMs);
+    }
+    timeouts.WriteTotalTimeoutMultiplier = characterTimeMicros(line_) / 1000 + 1;
+    timeouts.WriteTotalTimeoutConstant = kWriteMarginMs;
+    if (!SetCommTimeouts(handle_, &timeouts)) return false;
+    readTimeoutSet_ = timeoutMs;
+    return true;
+}
+
+// Gives queued output the time its bytes take on the line, then drops what is left: the close
+// never hangs on flow control.
+void Win32SerialPort::drainForClose() noexcept {
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(handle_, &errors, &status) || status.cbOutQue == 0) return;
+    const auto lineTime = std::chrono::microseconds(std::uint64_t{status.cbOutQue} * characterTimeMicros(line_));
+    const auto limit = std::min<std::chrono::steady_clock::duration>(lineTime + kCloseMargin, kCloseLimit);
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (!ClearCommError(handle_, &errors, &status) || status.cbOutQue == 0) return;
+        Sleep(2);
+    }
+}
+
+void Win32SerialPort::close() noexcept {
+    if (!isOpen()) return;
+    drainForClose();
+    PurgeComm(handle_, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    SetCommState(handle_, &saved_);
+    SetCommTimeouts(handle_, &savedTimeouts_);
+    CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+}
+
+PortStatus Win32SerialPort::reconfigure(const LineSettings& line) {
+    if (!isOpen()) return notOpen("set line");
+    const LineSettings before = line_;
+    PortStatus status = applyLine(line, handshaking_);
+    if (!status.ok()) (void)applyLine(before, handshaking_);
+    return status;
+}
+
+PortStatus Win32SerialPort::setHandshaking(Handshaking handshaking) {
+    if (!isOpen()) return notOpen("set handshaking");
+    return applyLine(line_, handshaking);
+}
+
+PortStatus Win32SerialPort::setDtr(bool raised) {
+    if (!isOpen()) return notOpen("set DTR");
+    if (!EscapeCommFunction(handle_, raised ? SETDTR : CLRDTR)) return failure(PortErrorKind::io, "set DTR", GetLastError());
+    dtr_ = raised;
+    return PortStatus{};
+}
+
+PortStatus Win32SerialPort::setRts(bool raised) {
+    if (!isOpen()) return notOpen("set RTS");
+    if (!EscapeCommFunction(handle_, raised ? SETRTS : CLRRTS)) return failure(PortErrorKind::io, "set RTS", GetLastError());
+    rts_ = raised;
+    return PortStatus{};
+}
+
+PortStatus Win32SerialPort::write(std::span<const std::uint8_t> bytes) {
+    if (!isOpen()) return notOpen("write");
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD written = 0;
+        const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+        if (!WriteFile(handle_, bytes.data() + done, chunk, &written, nullptr))
+            return failure(PortErrorKind::io, "write", GetLastError());
+        if (written == 0)
+            return PortStatus::failure(PortErrorKind::timedOut, portErrorMessage(device_, "write", "output held too long"));
+        done += written;
+    }
+    return PortStatus{};
+}
+
+ReadResult Win32SerialPort::read(std::span<std::uint8_t> buffer, int timeoutMs) {
+    if (!isOpen()) {
+        readError_ = notOpen("read");
+        return {ReadStatus::error, 0};
+    }
+    if (!setReadTimeout(std::max(timeoutMs, 0))) {
+        readError_ = failure(PortErrorKind::io, "set time-outs", GetLastError());
+        return {ReadStatus::error, 0};
+    }
+    DWORD got = 0;
+    const auto wanted = static_cast<DWORD>(std::min<std::size_t>(buffer.size(), 1u << 20));
+    if (!ReadFile(handle_, buffer.data(), wanted, &got, nullptr)) {
+        readError_ = failure(PortErrorKind::io, "read", GetLastError());
+        return {ReadStatus::error, 0};
+    }
+    if (got == 0) return {ReadStatus::timedOut, 0};
+    return {ReadStatus::data, got};
+}
+
+PortStatus Win32SerialPort::discardInput() {
+    if (!isOpen()) return notOpen("discard input");
+    if (!PurgeComm(handle_, PURGE_RXCLEAR)) return failure(PortErrorKind::io, "discard input", GetLastError());
+    return PortStatus{};
+}
+
+std::vector<std::string> listWin32SerialPorts() {
+    std::vector<std::string> ports;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return ports;
+    for (DWORD index = 0;; ++index) {
+        char name[256];
+        DWORD nameLength = sizeof name;
+        char data[256];
+        DWORD dataLength = sizeof data - 1;
+        DWORD type = 0;
+        const LONG result = RegEnumValueA(key, index, name, &nameLength, nullptr, &type,
+                                          reinterpret_cast<BYTE*>(data), &dataLength);
+        if (result == ERROR_NO_MORE_ITEMS) break;
+        if (result != ERROR_SUCCESS || type != REG_SZ) continue;
+        data[dataLength] = '\0';
+        std::string port(data);
+        while (!port.empty() && port.back() == '\0') port.pop_back();
+        if (!port.empty()) ports.push_back(port);
+    }
+    RegCloseKey(key);
+    const auto number = [](const std::string& port) {
+        return port.size() > 3 ? std::atoi(port.c_str() + 3) : 0;
+    };
+    std::sort(ports.begin(), ports.end(), [&](const std::string& a, const std::string& b) {
+        return number(a) != number(b) ? number(a) < number(b) : a < b;
+    });
+    ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
+    return ports;
+}
+
+} // namespace qz
