@@ -151,14 +151,20 @@ bool IniProfile::writeString(std::string_view section, std::string_view key, std
             std::size_t last = range->end - 1;
             while (last > range->header && lines[last].kind == LineKind::Blank) --last;
             const Line& after = lines[last];
-            std::string insert = entry + "\r\n";
-            if (after.next == after.end) insert = "\r\n" + insert; // file ended without a line end
+            std::string insert;
+            if (after.next == after.end) insert = "\r\n"; // the file ended without a line end
+            insert += entry;
+            insert += "\r\n";
             content.insert(after.next, insert);
         }
     } else {
         // New section at the end of the file, right after the last line.
         if (!content.empty() && content.back() != '\n') content += "\r\n";
-        content += "[" + std::string(section) + "]\r\n" + entry + "\r\n";
+        content += '[';
+        content += section;
+        content += "]\r\n";
+        content += entry;
+        content += "\r\n";
     }
 
     std::ofstream out{std::string(file), std::ios::binary | std::ios::trunc};

@@ -112,7 +112,6 @@ TEST_P(ProfileTest, LinesBeforeTheFirstSectionAreNotKeys) {
     writeBytes(file, "Window Width=5\r\n\"C:\\a=b\"\r\n[Main]\r\nWindow Height=6\r\n");
     EXPECT_EQ(read("Main", "Window Width"), "Default");
     EXPECT_EQ(read("Main", "Window Height"), "6");
-    EXPECT_EQ(read("", "Window Width"), "Default");
 }
 
 TEST_P(ProfileTest, WriteCreatesTheFileSectionAndKey) {
