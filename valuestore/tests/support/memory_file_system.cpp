@@ -1,0 +1,46 @@
+#include "memory_file_system.h"
+
+namespace vs::test {
+
+namespace {
+std::string folderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+}  // namespace
+
+void MemoryFileSystem::requireFolder(const std::string& path) const {
+  if (!folders.contains(folderOf(path))) throw StoreError(error::pathNotFound);
+}
+
+bool MemoryFileSystem::namesSingleFile(const std::string& path) {
+  return mayNameSingleFile(path) && !folders.contains(path);
+}
+
+std::optional<std::string> MemoryFileSystem::readFile(const std::string& path) {
+  log.push_back("read " + path);
+  if (readFailure) throw StoreError(*readFailure);
+  requireFolder(path);
+  const auto it = files.find(path);
+  if (it == files.end()) return std::nullopt;
+  return it->second;
+}
+
+void MemoryFileSystem::replaceFile(const std::string& path, std::string_view content) {
+  log.push_back("replace " + path);
+  if (writeFailure) throw StoreError(*writeFailure);
+  requireFolder(path);
+  files[path] = std::string(content);
+}
+
+void MemoryFileSystem::removeFile(const std::string& path) {
+  log.push_back("remove " + path);
+  requireFolder(path);
+  if (files.erase(path) == 0) throw StoreError(error::fileNotFound);
+}
+
+std::string fileBytes(std::string_view declarationLine, std::string_view valueLine) {
+  return "\"" + std::string(declarationLine) + "\"\r\n\"" + std::string(valueLine) + "\"\r\n";
+}
+
+}  // namespace vs::test
