@@ -1,0 +1,434 @@
+// qz450-upload as a user runs it: the built tool against qz450sim on a pty. Each test checks
+// the exit code, the JSON result and what the simulator saw on the wire.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+const std::string kTool = std::string(QZ_BUILD_DIR) + "/qz450-upload";
+const std::string kSim = std::string(QZ_BUILD_DIR) + "/qz450sim";
+
+// The wake-up passes and the listen, as the window puts them on the wire.
+const std::vector<std::string> kWakeTrace = {
+    "RX 9600 0d372a3435303236330d",
+    "RX 57600 0d372a3435303236330d",
+    "RX 19200 0d372a3435303236330d",
+    "RX 57600 7b",
+};
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A child process with stdout and stderr in files.
+class Child {
+public:
+    Child(const std::vector<std::string>& args, const fs::path& out, const fs::path& err) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        std::vector<char*> argv;
+        for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Child() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    void signal(int number) const {
+        if (pid_ > 0) ::kill(pid_, number);
+    }
+    // The exit code (128 + signal when killed); -1 when it did not end in time (then killed).
+    int wait(std::chrono::milliseconds limit = 30s) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (pid_ > 0) {
+            int status = 0;
+            const pid_t done = ::waitpid(pid_, &status, WNOHANG);
+            if (done == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            if (std::chrono::steady_clock::now() > deadline) return -1;
+            std::this_thread::sleep_for(5ms);
+        }
+        return -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+// Waits until the file holds `text`; false after the limit.
+bool waitForText(const fs::path& path, const std::string& text, std::chrono::milliseconds limit = 15s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (readFile(path).find(text) != std::string::npos) return true;
+        std::this_thread::sleep_for(5ms);
+    }
+    return false;
+}
+
+// The raw value of a top-level field of a one-line JSON object ("success" without quotes).
+std::string field(const std::string& json, const std::string& name) {
+    const std::string key = "\"" + name + "\":";
+    const auto at = json.find(key);
+    if (at == std::string::npos) return "<missing " + name + ">";
+    std::size_t begin = at + key.size();
+    if (json[begin] == '"') {
+        std::string value;
+        for (std::size_t i = begin + 1; i < json.size() && json[i] != '"'; ++i) {
+            if (json[i] == '\\' && i + 1 < json.size()) ++i;
+            value += json[i];
+        }
+        return value;
+    }
+    if (json[begin] == '[') return json.substr(begin + 1, json.find(']', begin) - begin - 1);
+    return json.substr(begin, json.find_first_of(",}", begin) - begin);
+}
+
+struct ToolRun {
+    int exitCode = -1;
+    std::string json; // stdout: the one JSON line
+    std::string log;  // stderr: phases, progress, the error line
+};
+
+class CliUpload : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(fs::exists(kTool)) << kTool;
+        ASSERT_TRUE(fs::exists(kSim)) << kSim;
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir_ = fs::temp_directory_path() /
+               ("qz_cli_" + std::string(info->name()) + "_" + std::to_string(::getpid()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        sim_.reset();
+        if (!HasFailure()) fs::remove_all(dir_);
+    }
+
+    fs::path file(const std::string& name) const { return dir_ / name; }
+
+    std::string makeImage(std::size_t size, unsigned seed = 7) {
+        std::mt19937 random(seed);
+        std::string image(size, '\0');
+        for (auto& byte : image) byte = static_cast<char>(random() & 0xFF);
+        std::ofstream(file("fw.bin"), std::ios::binary) << image;
+        return image;
+    }
+
+    // Starts the simulator (one upload, wire trace, received image) and returns its pty.
+    std::string startSim(std::vector<std::string> extra = {}) {
+        std::vector<std::string> args = {kSim, "--timeout", "30", "--trace", file("trace.txt").string(),
+                                         "--out", file("received.bin").string()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        sim_ = std::make_unique<Child>(args, file("sim.out"), file("sim.err"));
+        EXPECT_TRUE(sim_->started());
+        EXPECT_TRUE(waitForText(file("sim.out"), "\n", 5s)) << readFile(file("sim.err"));
+        const std::string out = readFile(file("sim.out"));
+        return out.starts_with("PTY ") ? out.substr(4, out.find('\n') - 4) : "";
+    }
+
+    // The simulator's summary of the upload, once it has ended it.
+    std::string simSummary() {
+        if (!waitForText(file("sim.out"), "\"upload\":1", 20s)) return "";
+        const std::string out = readFile(file("sim.out"));
+        const auto begin = out.find("{\"upload\":1");
+        return out.substr(begin, out.find('\n', begin) - begin);
+    }
+
+    // The trace without times, "%" and events, one line per direction and speed.
+    std::vector<std::string> normalisedTrace() {
+        sim_->signal(SIGTERM);
+        sim_->wait();
+        Child normalise({kSim, "--normalise", file("trace.txt").string(), "--upload", "1"}, file("norm.out"),
+                        file("norm.err"));
+        EXPECT_EQ(normalise.wait(), 0) << readFile(file("norm.err"));
+        std::vector<std::string> lines;
+        std::istringstream in(readFile(file("norm.out")));
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+
+    Child startTool(std::vector<std::string> args) {
+        args.insert(args.begin(), {kTool, "--json"});
+        return Child(args, file("tool.out"), file("tool.err"));
+    }
+
+    ToolRun finish(Child& tool) {
+        ToolRun run;
+        run.exitCode = tool.wait();
+        run.json = readFile(file("tool.out"));
+        run.log = readFile(file("tool.err"));
+        return run;
+    }
+
+    ToolRun runTool(std::vector<std::string> args) {
+        Child tool = startTool(std::move(args));
+        return finish(tool);
+    }
+
+    fs::path dir_;
+    std::unique_ptr<Child> sim_;
+};
+
+std::string describe(const ToolRun& run) { return "stdout: " + run.json + "\nstderr:\n" + run.log; }
+
+TEST_F(CliUpload, CrcUploadArrivesByteExactAfterTheWindowsWakeUp) {
+    // 512 blocks: the block number wraps from 255 to 0 twice.
+    const std::string image = makeImage(64 * 1024);
+    const std::string pty = startSim();
+    const ToolRun run = runTool({pty, file("fw.bin").string()});
+
+    ASSERT_EQ(run.exitCode, 0) << describe(run);
+    EXPECT_EQ(std::count(run.json.begin(), run.json.end(), '\n'), 1) << "one JSON line and nothing else";
+    EXPECT_EQ(field(run.json, "outcome"), "success");
+    EXPECT_EQ(field(run.json, "exit_code"), "0");
+    EXPECT_EQ(field(run.json, "port"), pty);
+    EXPECT_EQ(field(run.json, "bytes"), "65536");
+    EXPECT_EQ(field(run.json, "blocks"), "512");
+    EXPECT_EQ(field(run.json, "blocks_total"), "512");
+    EXPECT_EQ(field(run.json, "retries"), "0");
+    EXPECT_EQ(field(run.json, "mode"), "crc16");
+    EXPECT_EQ(field(run.json, "transfer_status"), "1000");
+
+    // Phase lines, then plain progress lines at each tenth (stderr is no terminal).
+    for (const char* phase : {"Waking the controller", "Waiting for the bootloader", "Start character received",
+                              "Sending", "File Transfer Complete"})
+        EXPECT_NE(run.log.find(phase), std::string::npos) << phase << "\n" << run.log;
+    std::size_t tenths = 0;
+    for (std::size_t at = 0; (at = run.log.find("\nSent ", at)) != std::string::npos; ++at) ++tenths;
+    EXPECT_EQ(tenths, 10u) << run.log;
+
+    const std::string summary = simSummary();
+    EXPECT_EQ(field(summary, "outcome"), "complete") << summary;
+    EXPECT_EQ(field(summary, "wake_speeds"), "9600,57600,19200") << summary;
+    EXPECT_EQ(field(summary, "listen_speed"), "57600") << summary;
+    EXPECT_EQ(field(summary, "mode"), "crc") << summary;
+    EXPECT_EQ(readFile(file("received.bin")), image);
+
+    const auto trace = normalisedTrace();
+    ASSERT_GE(trace.size(), kWakeTrace.size() + 1);
+    EXPECT_EQ(std::vector<std::string>(trace.begin(), trace.begin() + 4), kWakeTrace);
+    EXPECT_EQ(trace[4], "TX 57600 43"); // the receiver's 'C'
+    EXPECT_TRUE(trace[5].starts_with("RX 57600 0101fe")) << trace[5]; // block 1
+}
+
+TEST_F(CliUpload, ChecksumUploadOfAnOddSizeIsPaddedAndExact) {
+    const std::string image = makeImage(1000);
+    const std::string pty = startSim({"--checksum"});
+    const ToolRun run = runTool({pty, file("fw.bin").string()});
+
+    ASSERT_EQ(run.exitCode, 0) << describe(run);
+    EXPECT_EQ(field(run.json, "mode"), "checksum");
+    EXPECT_EQ(field(run.json, "bytes"), "1000");
+    EXPECT_EQ(field(run.json, "blocks"), "8");
+    const std::string summary = simSummary();
+    EXPECT_EQ(field(summary, "mode"), "checksum") << summary;
+    const std::string received = readFile(file("received.bin"));
+    ASSERT_EQ(received.size(), 1024u);
+    EXPECT_EQ(received.substr(0, 1000), image);
+    EXPECT_EQ(received.substr(1000), std::string(24, '\x1a'));
+}
+
+TEST_F(CliUpload, NoWakeOnlyListens) {
+    makeImage(300);
+    const std::string pty = startSim({"--awake"});
+    const ToolRun run = runTool({"--no-wake", pty, file("fw.bin").string()});
+    ASSERT_EQ(run.exitCode, 0) << describe(run);
+    EXPECT_EQ(run.log.find("Waking"), std::string::npos);
+    const auto trace = normalisedTrace();
+    ASSERT_FALSE(trace.empty());
+    EXPECT_EQ(trace.front(), "RX 57600 7b");
+}
+
+TEST_F(CliUpload, SilentControllerTimesOut) {
+    makeImage(300);
+    const std::string pty = startSim({"--silent"});
+    const ToolRun run = runTool({"--timeout", "1", pty, file("fw.bin").string()});
+
+    EXPECT_EQ(run.exitCode, 5) << describe(run);
+    EXPECT_EQ(field(run.json, "outcome"), "timeout");
+    EXPECT_EQ(field(run.json, "transfer_status"), "null");
+    EXPECT_NE(run.log.find("qz450-upload: Serial Timeout. Please check QZ450 serial connection"), std::string::npos)
+        << run.log;
+    const auto trace = normalisedTrace();
+    EXPECT_EQ(trace, std::vector<std::string>(kWakeTrace.begin(), kWakeTrace.begin() + 3)) << "no '{' sent";
+}
+
+TEST_F(CliUpload, TransferFailuresNameTheirCause) {
+    makeImage(64 * 128);
+    {
+        const std::string pty = startSim({"--cancel-after", "10"});
+        const ToolRun run = runTool({pty, file("fw.bin").string()});
+        EXPECT_EQ(run.exitCode, 6) << describe(run);
+        EXPECT_EQ(field(run.json, "outcome"), "transfer_failed");
+        EXPECT_EQ(field(run.json, "transfer_status"), "1001");
+        EXPECT_EQ(field(run.json, "blocks"), "10");
+        EXPECT_NE(field(run.json, "message").find("cancelled by the receiver"), std::string::npos) << run.json;
+        EXPECT_EQ(field(simSummary(), "outcome"), "cancelled");
+        sim_->wait();
+    }
+    {
+        // The receiver goes deaf after 5 blocks: ten unanswered tries of block 6.
+        const std::string pty = startSim({"--stop-after", "5", "--transfer-timeout", "1"});
+        const ToolRun run = runTool({"--packet-timeout", "0.2", pty, file("fw.bin").string()});
+        EXPECT_EQ(run.exitCode, 6) << describe(run);
+        EXPECT_EQ(field(run.json, "transfer_status"), "1002");
+        EXPECT_EQ(field(run.json, "blocks"), "5");
+        EXPECT_EQ(field(run.json, "retries"), "9");
+        EXPECT_NE(field(run.json, "message").find("stopped answering"), std::string::npos) << run.json;
+    }
+}
+
+TEST_F(CliUpload, NoisyLineStillDeliversTheExactImage) {
+    const std::string image = makeImage(40 * 128 + 5);
+    const std::string pty = startSim({"--bit-errors", "0.002", "--dup-ack", "0.05", "--seed", "3"});
+    const ToolRun run = runTool({pty, file("fw.bin").string()});
+    ASSERT_EQ(run.exitCode, 0) << describe(run);
+    const std::string summary = simSummary();
+    EXPECT_NE(field(summary, "bit_flips"), "0") << "the line was not noisy: " << summary;
+    EXPECT_NE(field(run.json, "retries"), "0") << run.json;
+    EXPECT_EQ(readFile(file("received.bin")).substr(0, image.size()), image);
+}
+
+TEST_F(CliUpload, CtrlCWhileWaitingStopsCleanlyAndRestoresThePort) {
+    makeImage(300);
+    const std::string pty = startSim({"--silent"});
+    termios before{};
+    {
+        const int fd = ::open(pty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::tcgetattr(fd, &before), 0);
+        ::close(fd);
+    }
+    Child tool = startTool({pty, file("fw.bin").string()});
+    ASSERT_TRUE(waitForText(file("tool.err"), "Waiting for the bootloader"));
+    tool.signal(SIGINT);
+    const ToolRun run = finish(tool);
+
+    EXPECT_EQ(run.exitCode, 130) << describe(run);
+    EXPECT_EQ(field(run.json, "outcome"), "interrupted");
+    EXPECT_NE(run.log.find("interrupted while waiting for the bootloader"), std::string::npos) << run.log;
+
+    const int fd = ::open(pty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    // Closed (nobody holds the port) and its settings back as they were.
+    EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    termios after{};
+    ASSERT_EQ(::tcgetattr(fd, &after), 0);
+    ::close(fd);
+    EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+
+    const auto trace = normalisedTrace();
+    EXPECT_EQ(trace, std::vector<std::string>(kWakeTrace.begin(), kWakeTrace.begin() + 3)) << "no '{' sent";
+}
+
+TEST_F(CliUpload, CtrlCDuringTheTransferCancelsIt) {
+    makeImage(64 * 1024);
+    // The paced line makes the transfer last seconds.
+    const std::string pty = startSim({"--pace"});
+    Child tool = startTool({pty, file("fw.bin").string()});
+    ASSERT_TRUE(waitForText(file("tool.err"), "Sent  10%"));
+    tool.signal(SIGINT);
+    const ToolRun run = finish(tool);
+
+    EXPECT_EQ(run.exitCode, 130) << describe(run);
+    EXPECT_EQ(field(run.json, "outcome"), "interrupted");
+    EXPECT_EQ(field(run.json, "transfer_status"), "1007");
+    EXPECT_NE(field(run.json, "blocks"), "512");
+    EXPECT_NE(run.log.find("cancel sent to the controller"), std::string::npos) << run.log;
+    const std::string summary = simSummary();
+    EXPECT_NE(field(summary, "outcome"), "complete") << summary;
+    // The last bytes the tool sent are the two CAN. (A pty hands bytes over late, so the
+    // simulator may see the port's close before them and book them at the restored speed.)
+    const auto trace = normalisedTrace();
+    const auto lastSent = std::find_if(trace.rbegin(), trace.rend(),
+                                       [](const std::string& line) { return line.starts_with("RX "); });
+    ASSERT_NE(lastSent, trace.rend());
+    EXPECT_TRUE(lastSent->ends_with("1818")) << *lastSent;
+}
+
+TEST_F(CliUpload, BadPortsAndFilesEndWithOneLineAndTheirCode) {
+    makeImage(300);
+    const std::string firmware = file("fw.bin").string();
+    const auto lines = [](const std::string& text) { return std::count(text.begin(), text.end(), '\n'); };
+
+    ToolRun run = runTool({file("no-such-port").string(), firmware});
+    EXPECT_EQ(run.exitCode, 4) << describe(run);
+    EXPECT_EQ(field(run.json, "outcome"), "port_failed");
+    EXPECT_NE(run.log.find(file("no-such-port").string() + ": open: No such file or directory"), std::string::npos)
+        << run.log;
+    EXPECT_EQ(lines(run.log), 1) << run.log;
+
+    run = runTool({firmware, firmware}); // a regular file as the port
+    EXPECT_EQ(run.exitCode, 4) << describe(run);
+    EXPECT_NE(run.log.find("not a serial device"), std::string::npos) << run.log;
+
+    {
+        const std::string pty = startSim();
+        const int holder = ::open(pty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(holder, 0);
+        ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0); // another program holds the port
+        run = runTool({pty, firmware});
+        ::close(holder);
+        EXPECT_EQ(run.exitCode, 4) << describe(run);
+        EXPECT_NE(run.log.find(pty), std::string::npos) << run.log;
+        EXPECT_NE(run.log.find("in use"), std::string::npos) << run.log;
+    }
+
+    run = runTool({"/dev/null", dir_.string()});
+    EXPECT_EQ(run.exitCode, 3) << describe(run);
+    EXPECT_EQ(field(run.json, "outcome"), "firmware_unreadable");
+    EXPECT_NE(run.log.find("is a folder"), std::string::npos) << run.log;
+    EXPECT_EQ(lines(run.log), 1) << run.log;
+
+    std::ofstream(file("empty.bin")).close();
+    run = runTool({"/dev/null", file("empty.bin").string()});
+    EXPECT_EQ(run.exitCode, 3) << describe(run);
+
+    run = runTool({"--timeout", "0", "/dev/null", firmware});
+    EXPECT_EQ(run.exitCode, 2) << describe(run);
+    EXPECT_EQ(field(run.json, "outcome"), "usage_error");
+    EXPECT_EQ(lines(run.log), 1) << run.log;
+}
+
+} // namespace
