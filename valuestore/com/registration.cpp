@@ -98,7 +98,8 @@ HRESULT readTypeLib(const std::wstring& path, TypeLibFacts& facts) {
   facts.libid = attr->guid;
   facts.major = attr->wMajorVerNum;
   facts.minor = attr->wMinorVerNum;
-  facts.flags = attr->wLibFlags;
+  // What the library declares (FHASDISKIMAGE only says where it was loaded from).
+  facts.flags = attr->wLibFlags & (LIBFLAG_FRESTRICTED | LIBFLAG_FCONTROL | LIBFLAG_FHIDDEN);
   facts.platform = attr->syskind == SYS_WIN64 ? L"win64" : L"win32";
   lib->ReleaseTLibAttr(attr);
 

@@ -187,7 +187,16 @@ On Error GoTo 0
 ' ---- DataFile holds any value -------------------------------------------------------------------
 c.DataFile = 7
 Check TypeName(c.DataFile) = "Integer" And c.DataFile = 7, "a number reads back as the same number"
+' Nothing names no file: operations end quietly and write nothing.
+' (TypeName(Nothing) is not used: the script engine of the test machines crashes on it.)
+c.DataFile = Nothing
+Check c.DataFile Is Nothing, "Nothing reads back as Nothing"
+c.GetDataValues
+c.NewValueData = "1"
+c.AddDataValue "Other"
+c.ClearAll
 c.DataFile = dataPath
+CheckFile DataFileOf("(NULL)(Open)", "NULL (0)Open (1"), "operations with DataFile Nothing leave the file alone"
 
 WScript.Echo "checks=" & checks & " failures=" & failures
 If failures = 0 Then
