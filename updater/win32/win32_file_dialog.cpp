@@ -63,10 +63,9 @@ bool OpenFileDialog::showOpen() {
         ofn.nMaxFile = static_cast<DWORD>(buffer.size());
         ofn.lpstrTitle = title_.empty() ? nullptr : title_.c_str();
         ofn.lpstrDefExt = extension_.empty() ? nullptr : extension_.c_str();
-        // The file to upload must exist: a mistyped name is caught by the dialog itself,
-        // which asks again, rather than failing later at the upload.
-        ofn.Flags = OFN_EXPLORER | OFN_ENABLESIZING | OFN_HIDEREADONLY | OFN_NOCHANGEDIR |
-                    OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
+        // A typed name is returned as typed (with the default extension when it has none), even
+        // if no such file exists yet: the caller judges the name. Its folder must exist.
+        ofn.Flags = OFN_EXPLORER | OFN_ENABLESIZING | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST;
         return GetOpenFileNameA(&ofn) != FALSE;
     };
 

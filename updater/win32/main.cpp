@@ -1,0 +1,9 @@
+// Updater7304: puts new firmware into the QZ450 controller over a serial port.
+#include "win32_updater_app.h"
+
+#include <windows.h>
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    qz::win32::UpdaterApp app(instance);
+    return app.run();
+}
