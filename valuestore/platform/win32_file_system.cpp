@@ -90,6 +90,10 @@ class Win32FileSystem final : public FileSystem {
   }
 
   void replaceFile(const std::string& path, std::string_view content) override {
+    // A read-only file is not replaced. Checked first, since some file systems let a rename over it through.
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+      throw StoreError(error::permissionDenied);
     const auto [temp, handle] = createTemporary(folderPrefixOf(path));
     try {
       Handle file(handle);

@@ -424,7 +424,7 @@ TEST_F(StoreTest, RandomOperationsFollowTheModel) {
       s.setNewValueData(data);
       s.setAutomaticRewrite(random() % 2 == 0);
       const auto before = s.declarationText() + "|" + s.valueText();
-      test::StoreModel::Result expected;
+      test::StoreModel::Result expected = test::StoreModel::Result::done;
       Outcome outcome = Outcome::done;
       bool refused = false, failed = false;
       const unsigned op = static_cast<unsigned>(random() % 9);

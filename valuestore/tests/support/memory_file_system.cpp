@@ -40,7 +40,9 @@ void MemoryFileSystem::removeFile(const std::string& path) {
 }
 
 std::string fileBytes(std::string_view declarationLine, std::string_view valueLine) {
-  return "\"" + std::string(declarationLine) + "\"\r\n\"" + std::string(valueLine) + "\"\r\n";
+  std::string bytes;
+  bytes.append("\"").append(declarationLine).append("\"\r\n\"").append(valueLine).append("\"\r\n");
+  return bytes;
 }
 
 }  // namespace vs::test
