@@ -38,6 +38,8 @@ public:
     Clock::time_point nextDeadline() const;
     bool ready(Clock::time_point now) const;
     bool done() const { return phase_ == Phase::Done; }
+    // Before "{": the line speed of each received byte matters (wake-up commands).
+    bool speedSensitive() const { return phase_ == Phase::Asleep || phase_ == Phase::Listening; }
 
     // The simulator stops: ends the current upload with the outcome that fits its phase
     // ("no-wake", "no-answer", "timeout") or with `outcome` when given. An upload that has

@@ -13,9 +13,7 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
-#include <iostream>
 #include <poll.h>
-#include <sstream>
 #include <system_error>
 #include <unistd.h>
 
@@ -35,6 +33,18 @@ std::string replaceUploadNumber(std::string path, long upload)
         path.replace(at, 3, std::to_string(upload));
     return path;
 }
+
+// A pty has no line speed of its own: the speed of a byte is the client's setting when it
+// was written. But bytes reach the master through a kernel work item, a tenth of a
+// millisecond to several milliseconds after the write, while a change of the client's
+// settings takes effect at once; the updater closes and reopens at the next speed right after
+// each wake-up command, so that command often shows up only after the change. Hence: within
+// this window after a speed change, a complete command (bytes ending in CR, not a bare CR) at
+// the head of the first bytes read is taken as written at the old speed. What follows it, and
+// a bare CR (which a client sends right after opening), is taken at the new speed.
+constexpr auto kHandOverWindow = std::chrono::milliseconds(50);
+// Line settings are sampled at least this often while a wake-up may come.
+constexpr auto kSpeedSampling = std::chrono::milliseconds(5);
 
 // Time one character takes on the line (start bit, 8 data bits, stop bit).
 Clock::duration characterTime(unsigned speed)
@@ -59,10 +69,12 @@ public:
     int run();
 
 private:
-    struct RxByte {
+    // A received byte, or (speedChange) the line speed changing to `speed` at that point.
+    struct RxItem {
         std::uint8_t byte;
         unsigned speed;
         Clock::time_point release;
+        bool speedChange;
     };
     struct TxByte {
         std::uint8_t byte;
@@ -73,7 +85,11 @@ private:
     void event(const std::string& text);
     void queueTx(std::span<const std::uint8_t> bytes);
     bool finished(long upload, const std::string& summary, const std::vector<std::uint8_t>* image);
-    void readLine(Clock::time_point now);
+    std::size_t readLine(std::vector<std::uint8_t>& bytes);
+    void received(std::span<const std::uint8_t> bytes, unsigned speed, Clock::time_point now);
+    void noteSpeed(unsigned speed, Clock::time_point now);
+    std::size_t heldOverCommand(std::span<const std::uint8_t> bytes, Clock::time_point now);
+    void lingerForClient();
     void flushTx(Clock::time_point now);
     void printSummaries();
 
@@ -83,10 +99,15 @@ private:
     Clock::time_point start_;
     Bootloader bootloader_;
     unsigned speed_ = 0;
-    std::deque<RxByte> rx_;
+    std::deque<RxItem> rx_;
     std::deque<TxByte> tx_;
     Clock::time_point rxFree_{};
     Clock::time_point txFree_{};
+    struct {
+        Clock::time_point seen{};
+        unsigned before = 0;   // speed before the first change of the window
+        bool open = false;     // no bytes read since the change
+    } change_;
     std::deque<std::string> summaries_;
     long served_ = 0;
 };
@@ -138,24 +159,58 @@ void Simulator::printSummaries()
     }
 }
 
-void Simulator::readLine(Clock::time_point now)
+std::size_t Simulator::readLine(std::vector<std::uint8_t>& bytes)
 {
+    bytes.clear();
     std::uint8_t buffer[4096];
     for (;;) {
         const ssize_t n = line_.read(buffer, sizeof buffer);
         if (n <= 0)
-            return;
-        const auto count = static_cast<std::size_t>(n);
-        trace_.rx(elapsed(now), speed_, std::span(buffer, count));
-        for (std::size_t i = 0; i < count; ++i) {
-            Clock::time_point release = now;
-            if (options_.pace) {
-                release = std::max(now, rxFree_) + characterTime(speed_);
-                rxFree_ = release;
-            }
-            rx_.push_back({buffer[i], speed_, release});
-        }
+            return bytes.size();
+        bytes.insert(bytes.end(), buffer, buffer + n);
     }
+}
+
+void Simulator::received(std::span<const std::uint8_t> bytes, unsigned speed, Clock::time_point now)
+{
+    trace_.rx(elapsed(now), speed, bytes);
+    for (std::uint8_t byte : bytes) {
+        Clock::time_point release = now;
+        if (options_.pace) {
+            release = std::max(now, rxFree_) + characterTime(speed);
+            rxFree_ = release;
+        }
+        rx_.push_back({byte, speed, release, false});
+    }
+}
+
+void Simulator::noteSpeed(unsigned speed, Clock::time_point now)
+{
+    if (speed == speed_)
+        return;
+    if (!change_.open || now - change_.seen > kHandOverWindow)
+        change_.before = speed_;
+    change_.seen = now;
+    change_.open = true;
+    speed_ = speed;
+    event("speed " + std::to_string(speed));
+    // What the client has not read yet would arrive garbled at the new speed.
+    line_.discardClientInput();
+    const Clock::time_point release = rx_.empty() ? now : std::max(now, rx_.back().release);
+    rx_.push_back({0, speed, release, true});
+}
+
+std::size_t Simulator::heldOverCommand(std::span<const std::uint8_t> bytes, Clock::time_point now)
+{
+    if (!change_.open)
+        return 0;
+    change_.open = false;
+    if (now - change_.seen > kHandOverWindow || change_.before == speed_)
+        return 0;
+    const auto cr = std::find(bytes.begin(), bytes.end(), std::uint8_t{'\r'});
+    if (cr == bytes.begin() || cr == bytes.end())
+        return 0;
+    return static_cast<std::size_t>(cr - bytes.begin()) + 1;
 }
 
 void Simulator::flushTx(Clock::time_point now)
@@ -180,27 +235,29 @@ int Simulator::run()
 {
     const auto idle = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options_.idleTimeoutS));
     Clock::time_point lastActivity = start_;
+    bootloader_.begin(start_);
     speed_ = line_.speed();
     event("speed " + std::to_string(speed_));
-    bootloader_.begin(start_);
 
     sigset_t unblocked;
     sigemptyset(&unblocked);
+    std::vector<std::uint8_t> bytes;
     for (;;) {
         Clock::time_point now = Clock::now();
         Clock::time_point deadline = std::min(bootloader_.nextDeadline(), now + std::chrono::milliseconds(100));
+        if (bootloader_.speedSensitive())
+            deadline = std::min(deadline, now + kSpeedSampling);
         if (!rx_.empty() && bootloader_.ready(now))
             deadline = std::min(deadline, rx_.front().release);
         if (!tx_.empty())
             deadline = std::min(deadline, tx_.front().due);
         if (idle > Clock::duration::zero())
             deadline = std::min(deadline, lastActivity + idle);
-        const auto wait = std::max(Clock::duration::zero(), deadline - now);
+        const Clock::duration wait = std::max(Clock::duration::zero(), deadline - now);
         const auto waitNs = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
         timespec timeout{static_cast<time_t>(waitNs / 1000000000), static_cast<long>(waitNs % 1000000000)};
         pollfd fd{line_.masterFd(), POLLIN, 0};
-        const int ready = ppoll(&fd, 1, &timeout, &unblocked);
-        if (ready < 0 && errno != EINTR)
+        if (ppoll(&fd, 1, &timeout, &unblocked) < 0 && errno != EINTR)
             throw std::system_error(errno, std::generic_category(), "ppoll");
         now = Clock::now();
         if (gSignal != 0) {
@@ -209,24 +266,23 @@ int Simulator::run()
             return 4;
         }
 
-        // The client's line settings, read before its bytes: bytes that were waiting when
-        // poll returned were sent at the speed in force now, unless it changed meanwhile.
-        const unsigned speed = line_.speed();
-        if (speed != speed_) {
-            speed_ = speed;
-            event("speed " + std::to_string(speed));
-            // What the client has not read yet would arrive garbled at the new speed.
-            line_.discardClientInput();
-            bootloader_.onSpeed(speed, now);
-        }
-        if (ready > 0 && (fd.revents & POLLIN)) {
-            readLine(now);
+        noteSpeed(line_.speed(), now);
+        if (readLine(bytes) > 0) {
+            noteSpeed(line_.speed(), now);
+            std::span<const std::uint8_t> all(bytes);
+            const std::size_t head = heldOverCommand(all, now);
+            if (head > 0)
+                received(all.first(head), change_.before, now);
+            received(all.subspan(head), speed_, now);
             lastActivity = now;
         }
         while (!rx_.empty() && rx_.front().release <= now && bootloader_.ready(now) && !bootloader_.done()) {
-            const RxByte b = rx_.front();
+            const RxItem item = rx_.front();
             rx_.pop_front();
-            bootloader_.onByte(b.byte, b.speed, now);
+            if (item.speedChange)
+                bootloader_.onSpeed(item.speed, now);
+            else
+                bootloader_.onByte(item.byte, item.speed, now);
         }
         if (bootloader_.done())
             rx_.clear();
@@ -234,8 +290,10 @@ int Simulator::run()
         flushTx(now);
         if (tx_.empty())
             printSummaries();
-        if (bootloader_.done() && tx_.empty())
+        if (bootloader_.done() && tx_.empty()) {
+            lingerForClient();
             return 0;
+        }
         if (idle > Clock::duration::zero() && now - lastActivity >= idle && !bootloader_.done()) {
             event("nothing happened for " + std::to_string(options_.idleTimeoutS) + " s");
             bootloader_.stop(now, "", true);
@@ -244,6 +302,19 @@ int Simulator::run()
             return 3;
         }
     }
+}
+
+void Simulator::lingerForClient()
+{
+    // Closing the master hangs the line up and drops what the client has not read yet (the
+    // last ACK, say): give the client up to two seconds to take it.
+    const auto until = Clock::now() + std::chrono::seconds(2);
+    do {
+        timespec pause{0, 20 * 1000 * 1000};
+        sigset_t unblocked;
+        sigemptyset(&unblocked);
+        ppoll(nullptr, 0, &pause, &unblocked);
+    } while (line_.clientUnread() > 0 && Clock::now() < until && gSignal == 0);
 }
 
 int normalise(const Options& options)

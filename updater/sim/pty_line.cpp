@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <system_error>
 #include <termios.h>
 #include <unistd.h>
@@ -80,6 +81,14 @@ unsigned PtyLine::speed() const
 void PtyLine::discardClientInput() const
 {
     tcflush(slave_, TCIFLUSH);
+}
+
+int PtyLine::clientUnread() const
+{
+    int count = 0;
+    if (ioctl(slave_, TIOCINQ, &count) != 0)
+        return 0;
+    return count;
 }
 
 ssize_t PtyLine::read(std::uint8_t* buffer, std::size_t size) const

@@ -25,8 +25,11 @@ public:
 
     // Discards what the simulator sent that the client has not read yet.
     void discardClientInput() const;
+    // Bytes the simulator sent that the client has not read yet.
+    int clientUnread() const;
 
-    // Non-blocking; return what read(2)/write(2) return.
+    // Non-blocking; return what read(2)/write(2) return. A read also waits for bytes the
+    // client has written that the kernel is still handing over to the master.
     ssize_t read(std::uint8_t* buffer, std::size_t size) const;
     ssize_t write(const std::uint8_t* data, std::size_t size) const;
 
