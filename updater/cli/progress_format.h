@@ -23,7 +23,7 @@ std::optional<double> secondsLeft(const XmodemProgress& progress, double elapsed
 // Per cent of the image acknowledged, 0 to 100 (100 for an empty image only when finished).
 int percentDone(const XmodemProgress& progress);
 
-// "[#####.....]  45% 231/512 blk 28.9 KiB 5.4 KiB/s 0 retries 0:06 left"
+// "[#########...........]  45% 231/512 blk 28.9 KiB 4.6 KiB/s 0 retries 0:09 left"
 std::string terminalProgressLine(const XmodemProgress& progress, double elapsedSeconds);
 // "Sent  40%: 205/512 blocks, 26240/65536 bytes, 5.4 KiB/s, 0 retries, 0:07 left"
 std::string plainProgressLine(const XmodemProgress& progress, double elapsedSeconds);
