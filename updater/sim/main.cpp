@@ -40,8 +40,10 @@ std::string replaceUploadNumber(std::string path, long upload)
 // settings takes effect at once; the updater closes and reopens at the next speed right after
 // each wake-up command, so that command often shows up only after the change. Hence: within
 // this window after a speed change, a complete command (bytes ending in CR, not a bare CR) at
-// the head of the first bytes read is taken as written at the old speed. What follows it, and
-// a bare CR (which a client sends right after opening), is taken at the new speed.
+// the head of the first bytes read is taken as written at the old speed, provided the old
+// speed had already carried bytes (the updater sends a bare CR first at each speed). What
+// follows it, and a bare CR (which a client sends right after opening), is taken at the new
+// speed; so is a command sent at once by a client that has just opened the line.
 constexpr auto kHandOverWindow = std::chrono::milliseconds(50);
 // Line settings are sampled at least this often while a wake-up may come.
 constexpr auto kSpeedSampling = std::chrono::milliseconds(5);
@@ -105,9 +107,11 @@ private:
     Clock::time_point txFree_{};
     struct {
         Clock::time_point seen{};
-        unsigned before = 0;   // speed before the first change of the window
-        bool open = false;     // no bytes read since the change
+        unsigned before = 0;        // speed before the first change of the window
+        bool beforeHadBytes = false; // bytes were read at that speed
+        bool open = false;          // no bytes read since the change
     } change_;
+    bool bytesAtThisSpeed_ = false;
     std::deque<std::string> summaries_;
     long served_ = 0;
 };
@@ -188,8 +192,11 @@ void Simulator::noteSpeed(unsigned speed, Clock::time_point now)
 {
     if (speed == speed_)
         return;
-    if (!change_.open || now - change_.seen > kHandOverWindow)
+    if (!change_.open || now - change_.seen > kHandOverWindow) {
         change_.before = speed_;
+        change_.beforeHadBytes = bytesAtThisSpeed_;
+    }
+    bytesAtThisSpeed_ = false;
     change_.seen = now;
     change_.open = true;
     speed_ = speed;
@@ -205,7 +212,7 @@ std::size_t Simulator::heldOverCommand(std::span<const std::uint8_t> bytes, Cloc
     if (!change_.open)
         return 0;
     change_.open = false;
-    if (now - change_.seen > kHandOverWindow || change_.before == speed_)
+    if (now - change_.seen > kHandOverWindow || change_.before == speed_ || !change_.beforeHadBytes)
         return 0;
     const auto cr = std::find(bytes.begin(), bytes.end(), std::uint8_t{'\r'});
     if (cr == bytes.begin() || cr == bytes.end())
@@ -274,6 +281,7 @@ int Simulator::run()
             if (head > 0)
                 received(all.first(head), change_.before, now);
             received(all.subspan(head), speed_, now);
+            bytesAtThisSpeed_ = bytesAtThisSpeed_ || head < all.size();
             lastActivity = now;
         }
         while (!rx_.empty() && rx_.front().release <= now && bootloader_.ready(now) && !bootloader_.done()) {
