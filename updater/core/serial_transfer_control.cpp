@@ -277,6 +277,12 @@ bool SerialTransferControl::setPacketTimeout(float seconds) {
     return true;
 }
 
+bool SerialTransferControl::setEotTimeout(float seconds) {
+    if (!(seconds >= 0.1f && seconds <= 60.0f)) return fail("the end-of-transmission time-out must be 0.1 to 60 seconds");
+    eotTimeout_ = seconds;
+    return true;
+}
+
 bool SerialTransferControl::setStartTimeout(float seconds) {
     if (!(seconds >= 1.0f && seconds <= 600.0f)) return fail("the start time-out must be 1 to 600 seconds");
     startTimeout_ = seconds;
@@ -311,6 +317,7 @@ XmodemOptions SerialTransferControl::xmodemOptions() const {
     XmodemOptions options;
     options.packetTimeout = milliseconds(packetTimeout_);
     options.startTimeout = milliseconds(startTimeout_);
+    options.eotTimeout = milliseconds(eotTimeout_);
     options.maxErrors = maxErrors_;
     options.eotAttempts = maxErrors_;
     options.padCharacter = static_cast<std::uint8_t>(padCharacter_);

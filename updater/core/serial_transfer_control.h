@@ -98,6 +98,9 @@ public:
     // Seconds to wait for the answer to a block before sending it again (0.1 to 60).
     bool setPacketTimeout(float seconds);
     float packetTimeout() const { return packetTimeout_; }                 // 1.0
+    // Seconds to wait for the answer to the end of transmission (0.1 to 60).
+    bool setEotTimeout(float seconds);
+    float eotTimeout() const { return eotTimeout_; }                       // 3.0
     // Seconds to wait for the receiver's first request (1 to 600).
     bool setStartTimeout(float seconds);
     float startTimeout() const { return startTimeout_; }                   // 30.0
@@ -174,6 +177,7 @@ private:
     std::int16_t sendThreshold_ = 0;
     float packetTimeout_ = 1.0f;
     float startTimeout_ = 30.0f;
+    float eotTimeout_ = 3.0f;
     std::int16_t padCharacter_ = 26;
     std::int16_t maxErrors_ = 10;
 

@@ -263,7 +263,7 @@ XmodemResult XmodemSender::send(std::span<const std::uint8_t> image) {
         dropInput();
         static constexpr std::uint8_t eot[] = {EOT};
         if (!writeBytes(eot)) return finish(kTransferLineError, "the line failed while ending");
-        const TimePoint deadline = now() + options_.packetTimeout;
+        const TimePoint deadline = now() + options_.eotTimeout;
         Answer answer = Answer::crcRequest;
         while (answer == Answer::crcRequest) answer = await(deadline);
         if (answer == Answer::ack) return finish(kTransferComplete, "complete");

@@ -12,7 +12,8 @@
 // - A block is sent again on NAK and when no answer comes within the packet timeout; after
 //   maxErrors failed attempts at one block the transfer ends.
 // - An empty image is sent as no block at all: the EOT follows the receiver's first request.
-// - EOT is sent until the receiver acknowledges it, at most eotAttempts times.
+// - EOT is sent until the receiver acknowledges it, at most eotAttempts times, each time waiting
+//   eotTimeout for the answer.
 // - Two CAN in a row from the receiver end the transfer (honourCancel). An abort from this side
 //   sends two CAN (cancelOnAbort).
 // - TransferStatus 1000 only when every block and the EOT were acknowledged.
@@ -62,6 +63,10 @@ struct XmodemOptions {
     // Wait for the receiver's first request. Receivers repeat their request every few seconds,
     // some only every 10 s; 30 s gives such a receiver three chances.
     std::chrono::milliseconds startTimeout{30000};
+    // Wait for the answer to the EOT before sending it again. Longer than the packet timeout:
+    // receivers close their file or finish programming before they answer, and some take the
+    // EOT only after a second of silence behind it (a repeat within that second counts as noise).
+    std::chrono::milliseconds eotTimeout{3000};
     // Failed attempts (NAK or no answer) at one block before the transfer ends.
     int maxErrors = 10;
     // EOT sent at most this often.

@@ -238,11 +238,16 @@ ReadResult PosixSerialPort::read(std::span<std::uint8_t> buffer, int timeoutMs) 
         readError_ = PortStatus::failure(PortErrorKind::notOpen, portErrorMessage(device_, "read", "not open"));
         return {ReadStatus::error, 0};
     }
+    const auto hangUp = [this] {
+        readError_ = PortStatus::failure(PortErrorKind::io, portErrorMessage(device_, "read", "the line hung up"));
+        return ReadResult{ReadStatus::error, 0};
+    };
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
     for (;;) {
-        // With VMIN = VTIME = 0 an empty line reads as 0 bytes; a hang-up shows in poll().
+        // With VMIN = VTIME = 0 an empty line reads as 0 bytes; poll() tells a hang-up apart.
         const ssize_t got = ::read(fd_, buffer.data(), buffer.size());
         if (got > 0) return {ReadStatus::data, static_cast<std::size_t>(got)};
+        if (got < 0 && errno == EIO) return hangUp();
         if (got < 0 && errno != EAGAIN && errno != EINTR) {
             readError_ = failure(PortErrorKind::io, "read", errno);
             return {ReadStatus::error, 0};
@@ -250,16 +255,19 @@ ReadResult PosixSerialPort::read(std::span<std::uint8_t> buffer, int timeoutMs) 
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd waiter{fd_, POLLIN, 0};
         const int ready = ::poll(&waiter, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
-        if (ready < 0 && errno != EINTR) {
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0) {
             readError_ = failure(PortErrorKind::io, "read", errno);
             return {ReadStatus::error, 0};
         }
-        if (ready > 0 && !(waiter.revents & POLLIN)) {
-            readError_ = PortStatus::failure(PortErrorKind::io, portErrorMessage(device_, "read", "the line hung up"));
-            return {ReadStatus::error, 0};
+        if (ready == 0) return {ReadStatus::timedOut, 0};
+        if (waiter.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            // Bytes that came before the hang-up are still handed out.
+            const ssize_t last = ::read(fd_, buffer.data(), buffer.size());
+            if (last > 0) return {ReadStatus::data, static_cast<std::size_t>(last)};
+            return hangUp();
         }
-        if (ready == 0 && left.count() <= 0) return {ReadStatus::timedOut, 0};
-        if (ready == 0 && std::chrono::steady_clock::now() >= deadline) return {ReadStatus::timedOut, 0};
+        if (left.count() <= 0) return {ReadStatus::timedOut, 0};
     }
 }
 

@@ -114,7 +114,8 @@ Outcome transfer(const NoisyRun& run, XmodemTestReceiver& receiver, const Xmodem
 VirtualDuration worstCase(const XmodemOptions& options, std::size_t imageSize) {
     const auto blocks = static_cast<int>((imageSize + 127) / 128);
     const VirtualDuration perAttempt = options.packetTimeout + 133 * 100us + 10ms;
-    return options.startTimeout + (blocks + 1) * (options.maxErrors + 1) * perAttempt;
+    return options.startTimeout + blocks * (options.maxErrors + 1) * perAttempt +
+           options.eotAttempts * (options.eotTimeout + 10ms);
 }
 
 TEST(XmodemNoise, NeverReportsCompleteForAnImageThatDidNotArriveIntact) {
