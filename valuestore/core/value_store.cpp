@@ -13,11 +13,18 @@ namespace {
 constexpr std::size_t kDeclarationHead = 1 + kBeginMarker.size();
 constexpr std::size_t kDeclarationTail = kEndMarker.size() + 1;
 
-std::string foldCase(std::string_view text) {
-  std::string folded(text);
-  for (char& c : folded)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return folded;
+char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Names are compared without regard to (ASCII) case.
+std::uint32_t foldedHash(std::string_view name) {
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (char c : name) hash = (hash ^ static_cast<unsigned char>(lowerAscii(c))) * 1099511628211ull;
+  return static_cast<std::uint32_t>(hash ^ (hash >> 32));
+}
+
+bool equalFolded(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lowerAscii(x) == lowerAscii(y); });
 }
 
 // Names and data that would not read back as written are refused before anything changes.
@@ -45,9 +52,23 @@ StoreError unterminatedEntry(std::string_view name) {
 
 ValueStore::ValueStore(FileSystem& fileSystem, Warner* warner) : fileSystem_(fileSystem), warner_(warner) {}
 
+ValueStore::Scratch::Scratch() : workspace(std::make_unique<detail::Workspace>()) {}
+ValueStore::Scratch::Scratch(const Scratch&) : Scratch() {}
+ValueStore::Scratch& ValueStore::Scratch::operator=(const Scratch&) { return *this; }
+ValueStore::Scratch::~Scratch() = default;
+
+// index_ is an open-addressing table, a power of two in size. A used slot holds the name's hash in its
+// high half and its position in values_ plus one in the low half; 0 is a free slot.
 const std::string* ValueStore::find(std::string_view name) const {
-  const auto it = index_.find(foldCase(name));
-  return it == index_.end() ? nullptr : &values_[it->second].second;
+  if (index_.empty()) return nullptr;
+  const std::uint64_t hash = foldedHash(name);
+  const std::size_t mask = index_.size() - 1;
+  for (std::size_t slot = hash & mask; index_[slot] != 0; slot = (slot + 1) & mask) {
+    if (index_[slot] >> 32 != hash) continue;
+    const auto& [key, data] = values_[(index_[slot] & 0xffffffffu) - 1];
+    if (equalFolded(key, name)) return &data;
+  }
+  return nullptr;
 }
 
 std::optional<std::string> ValueStore::dataFilePath() {
@@ -112,12 +133,20 @@ void ValueStore::load() {
   if (valueText_.empty()) return;
   valueText_.pop_back();
 
-  for (const detail::NamedData& pair : detail::enumerateValues(declarationText_, valueText_)) {
-    std::string key = foldCase(pair.name);
-    if (index_.contains(key)) return;  // a name declared twice (without regard to case) ends the load
-    index_.emplace(std::move(key), values_.size());
+  // The index holds at most one entry per declaration: size it for the count of ')' at half load.
+  const auto declared = static_cast<std::size_t>(std::count(declarationText_.begin(), declarationText_.end(), ')'));
+  std::size_t capacity = 16;
+  while (capacity < 2 * declared) capacity *= 2;
+  index_.assign(capacity, 0);
+  detail::enumerateValues(declarationText_, valueText_, *scratch_.workspace, [&](const detail::NamedData& pair) {
+    if (find(pair.name)) return false;  // a name declared twice (without regard to case) ends the load
+    const std::uint64_t hash = foldedHash(pair.name);
+    std::size_t slot = hash & (capacity - 1);
+    while (index_[slot] != 0) slot = (slot + 1) & (capacity - 1);
     values_.emplace_back(pair.name, pair.data);
-  }
+    index_[slot] = hash << 32 | values_.size();
+    return true;
+  });
 }
 
 void ValueStore::save() {

@@ -13,11 +13,14 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
 namespace vs {
+
+namespace detail {
+struct Workspace;
+}
 
 // ---- Fixed texts ------------------------------------------------------------------------------------
 
@@ -172,7 +175,15 @@ class ValueStore {
   std::string valueText_;
   std::string declarationText_;
   Values values_;
-  std::unordered_map<std::string, std::size_t> index_;  // folded name -> position in values_
+  std::vector<std::uint64_t> index_;  // values_ by name without regard to case (see find)
+  // Buffers each load reuses; a copy of the store starts with its own.
+  struct Scratch {
+    Scratch();
+    Scratch(const Scratch&);
+    Scratch& operator=(const Scratch&);
+    ~Scratch();
+    std::unique_ptr<detail::Workspace> workspace;
+  } scratch_;
   std::uint64_t loadCount_ = 0;
   std::optional<StoreError> lastFileError_;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <cstdint>
 #include <numeric>
 #include <optional>
@@ -17,19 +18,33 @@ std::size_t findFirst(std::string_view text, std::string_view needle) {
 
 namespace {
 
-// Aho-Corasick automaton over sorted, distinct, non-empty patterns. Nodes are numbered in breadth-first
-// order with the children of a node contiguous and sorted by byte, so a child is found by binary search
-// (the root has a full table).
+// Aho-Corasick automaton over a list of non-empty names (duplicates allowed). Each distinct name is a
+// pattern. Nodes are numbered in breadth-first order with the children of a node contiguous and sorted
+// by byte, so a child is found by binary search (the root has a full table). The trie is built by
+// partitioning the names on one byte per level, without comparing whole names.
 class Automaton {
  public:
-  explicit Automaton(std::span<const std::string_view> patterns) : patterns_(patterns) {
-    build();
+  Automaton(std::span<const std::string_view> names, Workspace& workspace)
+      : names_(names),
+        patternOf_(workspace.patternOf),
+        patternLength_(workspace.patternLength),
+        nodes_(workspace.nodes),
+        parents_(workspace.parents) {
+    patternOf_.assign(names.size(), kNone);
+    patternLength_.clear();
+    nodes_.clear();
+    parents_.clear();
+    build(workspace);
     linkFailures();
   }
 
-  // Records in `first` (indexed like the patterns, npos initially) where each pattern first occurs.
+  std::size_t patternCount() const { return patternLength_.size(); }
+  // The pattern of each name given to the constructor.
+  std::uint32_t patternOf(std::size_t name) const { return patternOf_[name]; }
+
+  // Records in `first` (indexed by pattern, npos initially) where each pattern first occurs.
   void scan(std::string_view text, std::vector<std::size_t>& first) const {
-    std::size_t remaining = patterns_.size();
+    std::size_t remaining = patternCount();
     std::uint32_t state = 0;
     for (std::size_t i = 0; i < text.size() && remaining > 0; ++i) {
       const auto byte = static_cast<unsigned char>(text[i]);
@@ -49,7 +64,7 @@ class Automaton {
            node = nodes_[node].output) {
         const std::uint32_t id = nodes_[node].pattern;
         if (first[id] != npos) break;
-        first[id] = i + 1 - patterns_[id].size();
+        first[id] = i + 1 - patternLength_[id];
         --remaining;
       }
     }
@@ -58,15 +73,9 @@ class Automaton {
  private:
   static constexpr std::uint32_t kNone = UINT32_MAX;
 
-  struct Node {
-    std::uint32_t firstChild = 0;
-    std::uint32_t childEnd = 0;
-    std::uint32_t parent = 0;
-    std::uint32_t fail = 0;
-    std::uint32_t output = 0;  // nearest node on the failure chain that ends a pattern; 0 for none
-    std::uint32_t pattern = kNone;
-    unsigned char byte = 0;
-  };
+  // output: the nearest node on the failure chain that ends a pattern; 0 for none.
+  using Node = Workspace::Node;
+  static Node newNode(unsigned char byte) { return Node{0, 0, 0, 0, kNone, byte}; }
 
   std::uint32_t child(std::uint32_t node, unsigned char byte) const {
     if (node == 0) return rootChildren_[byte];
@@ -82,28 +91,54 @@ class Automaton {
     return lo < n.childEnd && nodes_[lo].byte == byte ? lo : kNone;
   }
 
-  void build() {
-    struct Range {
-      std::size_t lo, hi, depth;
-    };
-    std::vector<Range> ranges{{0, patterns_.size(), 0}};
-    nodes_.emplace_back();
-    for (std::size_t u = 0; u < nodes_.size(); ++u) {
-      auto [lo, hi, depth] = ranges[u];
-      if (lo < hi && patterns_[lo].size() == depth) nodes_[u].pattern = static_cast<std::uint32_t>(lo++);
+  // Breadth first: the names below a node (a range of `order`) that end there make it a pattern; the
+  // others are distributed to one child per next byte, in byte order (a counting sort).
+  void build(Workspace& workspace) {
+    std::vector<std::uint32_t>& order = workspace.order;
+    std::vector<std::uint32_t>& scratch = workspace.scratch;
+    std::vector<Workspace::Range>& ranges = workspace.ranges;
+    order.resize(names_.size());
+    scratch.resize(names_.size());
+    std::iota(order.begin(), order.end(), 0u);
+    ranges.assign(1, {0, static_cast<std::uint32_t>(names_.size()), 0});
+    std::array<std::uint32_t, 256> count{};
+    std::vector<unsigned char> bytes;
+    nodes_.push_back(newNode(0));
+    parents_.push_back(0);
+    for (std::uint32_t u = 0; u < nodes_.size(); ++u) {
+      const auto [lo, hi, depth] = ranges[u];
+      bytes.clear();
+      std::uint32_t rest = lo;  // names that continue are kept in order[lo, rest)
+      for (std::uint32_t i = lo; i < hi; ++i) {
+        const std::string_view name = names_[order[i]];
+        if (name.size() == depth) {
+          if (nodes_[u].pattern == kNone) {
+            nodes_[u].pattern = static_cast<std::uint32_t>(patternLength_.size());
+            patternLength_.push_back(depth);
+          }
+          patternOf_[order[i]] = nodes_[u].pattern;
+          continue;
+        }
+        const auto b = static_cast<unsigned char>(name[depth]);
+        if (count[b]++ == 0) bytes.push_back(b);
+        order[rest++] = order[i];
+      }
+      std::sort(bytes.begin(), bytes.end());
+      std::uint32_t at = lo;
       nodes_[u].firstChild = static_cast<std::uint32_t>(nodes_.size());
-      while (lo < hi) {
-        const char c = patterns_[lo][depth];
-        std::size_t end = lo;
-        while (end < hi && patterns_[end][depth] == c) ++end;
-        Node node;
-        node.parent = static_cast<std::uint32_t>(u);
-        node.byte = static_cast<unsigned char>(c);
-        nodes_.push_back(node);
-        ranges.push_back({lo, end, depth + 1});
-        lo = end;
+      for (const unsigned char b : bytes) {
+        nodes_.push_back(newNode(b));
+        parents_.push_back(u);
+        ranges.push_back({at, at + count[b], depth + 1});
+        const std::uint32_t begin = at;
+        at += count[b];
+        count[b] = begin;  // from now on: where the next name of this byte goes
       }
       nodes_[u].childEnd = static_cast<std::uint32_t>(nodes_.size());
+      for (std::uint32_t i = lo; i < rest; ++i)
+        scratch[count[static_cast<unsigned char>(names_[order[i]][depth])]++] = order[i];
+      std::copy(scratch.begin() + lo, scratch.begin() + rest, order.begin() + lo);
+      for (const unsigned char b : bytes) count[b] = 0;
     }
     rootChildren_.fill(kNone);
     for (std::uint32_t v = nodes_[0].firstChild; v < nodes_[0].childEnd; ++v) rootChildren_[nodes_[v].byte] = v;
@@ -114,8 +149,8 @@ class Automaton {
     for (std::uint32_t v = 1; v < nodes_.size(); ++v) {
       Node& node = nodes_[v];
       std::uint32_t fail = 0;
-      if (node.parent != 0) {
-        std::uint32_t f = nodes_[node.parent].fail;
+      if (parents_[v] != 0) {
+        std::uint32_t f = nodes_[parents_[v]].fail;
         for (;;) {
           const std::uint32_t next = child(f, node.byte);
           if (next != kNone) {
@@ -131,43 +166,91 @@ class Automaton {
     }
   }
 
-  std::span<const std::string_view> patterns_;
-  std::vector<Node> nodes_;
+  std::span<const std::string_view> names_;
+  std::vector<std::uint32_t>& patternOf_;
+  std::vector<std::uint32_t>& patternLength_;
+  std::vector<Node>& nodes_;
+  std::vector<std::uint32_t>& parents_;  // used while building
   std::array<std::uint32_t, 256> rootChildren_{};
+};
+
+// The first position of one character at or after a given one. A short look ahead answers the usual
+// query (an entry's own parenthesis is a few characters on); the first query that finds nothing within
+// it switches to a sorted table of every position, so that the total work stays linear.
+class NextCharacter {
+ public:
+  NextCharacter(std::string_view text, char c, std::vector<std::size_t>& positions)
+      : text_(text), c_(c), positions_(positions) {
+    positions_.clear();
+  }
+
+  std::size_t atOrAfter(std::size_t from) {
+    if (!tableBuilt_) {
+      const std::size_t window = std::min(text_.size() - from, kLookAhead);
+      if (const void* hit = std::memchr(text_.data() + from, c_, window))
+        return static_cast<std::size_t>(static_cast<const char*>(hit) - text_.data());
+      if (from + window == text_.size()) return npos;
+      for (std::size_t i = 0; i < text_.size(); ++i)
+        if (text_[i] == c_) positions_.push_back(i);
+      tableBuilt_ = true;
+    }
+    const auto it = std::lower_bound(positions_.begin(), positions_.end(), from);
+    return it == positions_.end() ? npos : *it;
+  }
+
+ private:
+  static constexpr std::size_t kLookAhead = 256;
+  std::string_view text_;
+  char c_;
+  bool tableBuilt_ = false;
+  std::vector<std::size_t>& positions_;
 };
 
 }  // namespace
 
-std::vector<std::size_t> firstOccurrences(std::span<const std::string_view> names, std::string_view text) {
-  std::vector<std::size_t> result(names.size(), npos);
-  std::vector<std::size_t> order;
-  order.reserve(names.size());
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    if (names[i].empty())
-      result[i] = findFirst(text, names[i]);
-    else
-      order.push_back(i);
+const std::vector<std::size_t>& firstOccurrences(std::span<const std::string_view> names, std::string_view text,
+                                                 Workspace& workspace) {
+  std::vector<std::size_t>& result = workspace.occurrences;
+  result.assign(names.size(), npos);
+  if (text.empty()) return result;
+  // An empty name is found at the start. The automaton takes the others; when there are empty names,
+  // through a list of the non-empty ones and where each stands in `names`.
+  std::span<const std::string_view> patterns = names;
+  std::vector<std::size_t>& position = workspace.position;
+  position.clear();
+  if (std::any_of(names.begin(), names.end(), [](std::string_view name) { return name.empty(); })) {
+    workspace.patterns.clear();
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      if (names[i].empty()) {
+        result[i] = 0;
+      } else {
+        workspace.patterns.push_back(names[i]);
+        position.push_back(i);
+      }
+    }
+    patterns = workspace.patterns;
   }
-  if (order.empty() || text.empty()) return result;
+  if (patterns.empty()) return result;
 
-  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return names[a] < names[b]; });
-  std::vector<std::string_view> patterns;
-  std::vector<std::size_t> patternOf(names.size());
-  for (std::size_t i : order) {
-    if (patterns.empty() || patterns.back() != names[i]) patterns.push_back(names[i]);
-    patternOf[i] = patterns.size() - 1;
-  }
-
-  std::vector<std::size_t> first(patterns.size(), npos);
-  Automaton(patterns).scan(text, first);
-  for (std::size_t i : order) result[i] = first[patternOf[i]];
+  const Automaton automaton(patterns, workspace);
+  workspace.first.assign(automaton.patternCount(), npos);
+  automaton.scan(text, workspace.first);
+  for (std::size_t i = 0; i < patterns.size(); ++i)
+    result[position.empty() ? i : position[i]] = workspace.first[automaton.patternOf(i)];
   return result;
 }
 
-std::vector<NamedData> enumerateValues(std::string_view declarations, std::string_view values) {
+std::vector<std::size_t> firstOccurrences(std::span<const std::string_view> names, std::string_view text) {
+  Workspace workspace;
+  return firstOccurrences(names, text, workspace);
+}
+
+void enumerateValues(std::string_view declarations, std::string_view values, Workspace& workspace,
+                     const std::function<bool(const NamedData&)>& take) {
   // The names in declaration order. The scan position is the index of the last ')' found; the
   // enumeration is complete once at most one character follows it (or, at first, the text has at most two).
-  std::vector<std::string_view> names;
+  std::vector<std::string_view>& names = workspace.names;
+  names.clear();
   for (std::size_t scan = 0; scan + 2 < declarations.size();) {
     const std::size_t open = declarations.find('(', scan);
     if (open == npos) break;
@@ -176,28 +259,27 @@ std::vector<NamedData> enumerateValues(std::string_view declarations, std::strin
     names.push_back(declarations.substr(open + 1, close - open - 1));
     scan = close;
   }
-  if (names.empty()) return {};
+  if (names.empty()) return;
 
-  const std::vector<std::size_t> occurrences = firstOccurrences(names, values);
-  std::vector<std::size_t> opens, closes;
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    if (values[i] == '(') opens.push_back(i);
-    if (values[i] == ')') closes.push_back(i);
-  }
-  auto firstAtOrAfter = [](const std::vector<std::size_t>& positions, std::size_t from) {
-    const auto it = std::lower_bound(positions.begin(), positions.end(), from);
-    return it == positions.end() ? npos : *it;
-  };
-
-  std::vector<NamedData> pairs;
+  const std::vector<std::size_t>& occurrences = firstOccurrences(names, values, workspace);
+  NextCharacter nextOpen(values, '(', workspace.opens), nextClose(values, ')', workspace.closes);
   for (std::size_t i = 0; i < names.size(); ++i) {
     if (occurrences[i] == npos) break;
-    const std::size_t open = firstAtOrAfter(opens, occurrences[i]);
+    const std::size_t open = nextOpen.atOrAfter(occurrences[i]);
     if (open == npos) break;
-    const std::size_t close = firstAtOrAfter(closes, open);
+    const std::size_t close = nextClose.atOrAfter(open);
     if (close == npos) break;
-    pairs.push_back({names[i], values.substr(open + 1, close - open - 1)});
+    if (!take({names[i], values.substr(open + 1, close - open - 1)})) break;
   }
+}
+
+std::vector<NamedData> enumerateValues(std::string_view declarations, std::string_view values) {
+  Workspace workspace;
+  std::vector<NamedData> pairs;
+  enumerateValues(declarations, values, workspace, [&](const NamedData& pair) {
+    pairs.push_back(pair);
+    return true;
+  });
   return pairs;
 }
 

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -15,8 +17,28 @@ inline constexpr std::size_t npos = std::string_view::npos;
 // the start of any non-empty text and nowhere in an empty one.
 std::size_t findFirst(std::string_view text, std::string_view needle);
 
+// Buffers the searches reuse from call to call. Without them a large store would have fresh memory
+// faulted in on every load, which costs more than the search itself. Contents mean nothing between calls.
+struct Workspace {
+  struct Node {  // a node of the search automaton
+    std::uint32_t firstChild, childEnd, fail, output, pattern;
+    unsigned char byte;
+  };
+  struct Range {  // names below a node while it is built
+    std::uint32_t lo, hi, depth;
+  };
+  std::vector<std::string_view> names, patterns;
+  std::vector<std::size_t> occurrences, position, first, opens, closes;
+  std::vector<std::uint32_t> patternOf, patternLength, order, scratch, parents;
+  std::vector<Node> nodes;
+  std::vector<Range> ranges;
+};
+
 // For each name, the position of its first occurrence in text (npos when it does not occur), with the
 // results of findFirst, in time linear in the lengths of text and names (Aho-Corasick automaton).
+// The result lives in the workspace until its next use.
+const std::vector<std::size_t>& firstOccurrences(std::span<const std::string_view> names, std::string_view text,
+                                                 Workspace& workspace);
 std::vector<std::size_t> firstOccurrences(std::span<const std::string_view> names, std::string_view text);
 
 struct NamedData {
@@ -26,6 +48,9 @@ struct NamedData {
 
 // The pairs the enumeration of a load hands over, in order, until it completes or ends quietly: each
 // declared name, and its data found from the name's first occurrence anywhere in the value text.
+// `take` receives them one by one and may stop the enumeration by returning false.
+void enumerateValues(std::string_view declarations, std::string_view values, Workspace& workspace,
+                     const std::function<bool(const NamedData&)>& take);
 std::vector<NamedData> enumerateValues(std::string_view declarations, std::string_view values);
 
 // One declaration '(name)': positions of its parentheses in the declaration text.
