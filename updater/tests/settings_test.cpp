@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 
 namespace qz::test {
 namespace {
@@ -196,6 +197,29 @@ TEST_P(ProfileTest, BinaryOrGarbledFilesReadWithoutHarm) {
 
 INSTANTIATE_TEST_SUITE_P(Each, ProfileTest, ::testing::ValuesIn(availableProfiles()),
                          [](const auto& kind) { return kind.param.name; });
+
+// A profile that ignores the buffer size, or fails by throwing.
+class UnrulyProfile final : public Profile {
+public:
+    bool throws = false;
+    std::string readString(std::string_view, std::string_view, std::string_view, std::size_t,
+                           std::string_view) override {
+        if (throws) throw std::runtime_error("read failed");
+        return "  " + std::string(300, 'x');
+    }
+    bool writeString(std::string_view, std::string_view, std::string_view, std::string_view) override {
+        if (throws) throw std::runtime_error("write failed");
+        return true;
+    }
+};
+
+TEST(ReadSettingTest, NeverReturnsMoreThan254CharactersAndSwallowsFailures) {
+    UnrulyProfile profile;
+    EXPECT_EQ(Module2::ReadSetting(profile, "Main", "K", "f.ini"), std::string(252, 'x'));
+    profile.throws = true;
+    EXPECT_EQ(Module2::ReadSetting(profile, "Main", "K", "f.ini"), "");
+    EXPECT_NO_THROW(Module2::WriteSetting(profile, "Main", "K", "v", "f.ini"));
+}
 
 TEST(NumberTextTest, SinglesAreWrittenAsShortestPlainDecimals) {
     EXPECT_EQ(formatSingle(7860.0f), "7860");

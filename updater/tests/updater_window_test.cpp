@@ -133,6 +133,24 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{"Binary", binaryBytes(), true, 0, ""}),
     [](const auto& kind) { return std::string(kind.param.name); });
 
+TEST(StartUpTest, AFailedLoadKeepsWhatTheWindowAlreadyHeld) {
+    WindowHarness h;
+    h.window.ComPort = 4;
+    h.window.FileToUpLoad = "C:\\keep.bin";
+    h.view.type(ControlId::FileText, "C:\\keep.bin");
+    writeBytes(h.settingsFile(), "5\r\n");
+    h.window.LoadPortAndFile(h.settingsFile());
+    EXPECT_EQ(h.window.ComPort, 5); // read before the failure
+    EXPECT_EQ(h.window.FileToUpLoad, "C:\\keep.bin");
+    EXPECT_EQ(h.view.textOf(ControlId::FileText), "C:\\keep.bin");
+
+    writeBytes(h.settingsFile(), "port five\r\nunquoted.bin\r\n");
+    h.window.LoadPortAndFile(h.settingsFile());
+    EXPECT_EQ(h.window.ComPort, 5);
+    EXPECT_EQ(h.window.FileToUpLoad, "C:\\keep.bin");
+    EXPECT_EQ(h.log.withPrefix("message ").size(), 2u);
+}
+
 TEST(StartUpTest, BinaryFileNeverCrashes) {
     // Whatever the content, the port is only taken from a valid number.
     WindowHarness h;
