@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # qz450-upload.exe under Wine with the prefix's COM1 on the simulated bootloader (a pty made
-# by the native qz450sim): one upload that must arrive byte for byte, and one to a silent
-# controller that must end in the time-out.
+# by the native qz450sim): one upload that must arrive byte for byte, one to a silent
+# controller that must end in the time-out, and one stopped by Ctrl-C while it waits.
 #
 #   com1_upload.sh QZ450_UPLOAD_EXE [QZ450SIM]
 #
@@ -73,7 +73,7 @@ head -c 5000 /dev/urandom >"$work/fw.bin"
 
 echo "== success on COM1"
 start_sim --trace "$work/trace1.txt" --out "$work/got.bin"
-json=$(cd "$work" && wine "$exe" --json COM1 fw.bin 2>"$work/tool.err")
+json=$(cd "$work" && timeout 60 wine "$exe" --json COM1 fw.bin 2>"$work/tool.err")
 rc=$?
 stop_sim
 expect "exit code" "$rc" 0
@@ -93,12 +93,30 @@ fi
 
 echo "== silent controller on COM1"
 start_sim --silent
-json=$(cd "$work" && wine "$exe" --json --timeout 2 COM1 fw.bin 2>"$work/tool.err")
+json=$(cd "$work" && timeout 60 wine "$exe" --json --timeout 2 COM1 fw.bin 2>"$work/tool.err")
 rc=$?
 kill "$sim_pid" 2>/dev/null
 stop_sim
 expect "exit code" "$rc" 5
 expect "outcome" "$(json_field outcome "$json")" timeout
+
+echo "== Ctrl-C while waiting on COM1"
+# Wine turns SIGINT into the console's Ctrl-C event.
+start_sim --silent
+(cd "$work" && exec timeout 60 wine "$exe" --json COM1 fw.bin >"$work/tool.out" 2>"$work/tool.err") &
+tool_pid=$!
+for _ in $(seq 200); do
+  grep -q "Waiting for the bootloader" "$work/tool.err" 2>/dev/null && break
+  sleep 0.05
+done
+win_pid=$(pgrep -f "^[^ ]*qz450-upload.exe --json COM1" | tail -n 1)
+[[ -n $win_pid ]] && kill -INT "$win_pid"
+wait "$tool_pid"
+rc=$?
+kill "$sim_pid" 2>/dev/null
+stop_sim
+expect "exit code" "$rc" 130
+expect "outcome" "$(json_field outcome "$(cat "$work/tool.out")")" interrupted
 
 if ((failures)); then
   echo "FAILED: $failures check(s)" >&2
