@@ -151,17 +151,6 @@ TEST(StartUpTest, AFailedLoadKeepsWhatTheWindowAlreadyHeld) {
     EXPECT_EQ(h.log.withPrefix("message ").size(), 2u);
 }
 
-TEST(StartUpTest, BinaryFileNeverCrashes) {
-    // Whatever the content, the port is only taken from a valid number.
-    WindowHarness h;
-    std::string bytes(1 << 16, '\0');
-    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 131 % 251);
-    writeBytes(h.settingsFile(), bytes);
-    h.window.Load();
-    EXPECT_EQ(h.window.ComPort, 0);
-    EXPECT_EQ(h.log.entries.back(), "show BravlinkCRC2");
-}
-
 TEST(StartUpTest, EveryStepRunsWhenOthersFail) {
     WindowHarness h;
     writeBytes(h.settingsFile(), kFullFile);

@@ -252,12 +252,6 @@ TEST_P(OpenFailureTest, StopsAtTheFailingMemberTellsTheUserAndReturnsToIdle) {
 
 INSTANTIATE_TEST_SUITE_P(EachMember, OpenFailureTest, ::testing::Range<std::size_t>(0, 10));
 
-TEST_F(UploadTest, PortFailureMessageShowsTheNumberAsItIs) {
-    EXPECT_EQ(portFailureMessage(0), "COM 0 is in use by another program or doesn't exist on your computer. "
-                                     "Please check and try again");
-    EXPECT_EQ(portFailureMessage(-7).substr(0, 7), "COM -7 ");
-}
-
 TEST_F(UploadTest, AnOpenPortCountsAsOpenedAndKeepsItsSettings) {
     // The close of step 4 fails, so the port is still open when OpenSerialPort reads it.
     h.control.setPortOpen(true);
