@@ -210,9 +210,9 @@ Clock::time_point Bootloader::nextDeadline() const
     return Clock::time_point::max();
 }
 
-bool Bootloader::ready(Clock::time_point now) const
+bool Bootloader::ready() const
 {
-    return phase_ != Phase::Transfer || upload_.receiver->ready(now);
+    return phase_ != Phase::Transfer || upload_.receiver->ready();
 }
 
 void Bootloader::checkReceiver(Clock::time_point now)
@@ -262,26 +262,43 @@ void Bootloader::stop(Clock::time_point now, const std::string& outcome, bool al
 std::string Bootloader::summary(const std::string& outcome, const std::string& reason, Clock::time_point now) const
 {
     const XmodemReceiver* r = upload_.receiver.get();
-    std::string speeds;
-    for (unsigned speed : upload_.wakeSpeeds)
-        speeds += (speeds.empty() ? "" : ",") + std::to_string(speed);
+    std::string s;
+    const auto field = [&s](const char* name, const std::string& value) {
+        s += s.empty() ? "{\"" : ",\"";
+        s += name;
+        s += "\":";
+        s += value;
+    };
+    const auto text = [](const std::string& value) {
+        std::string quoted = "\"";
+        quoted += value;
+        quoted += '"';
+        return quoted;
+    };
+    std::string speeds = "[";
+    for (unsigned speed : upload_.wakeSpeeds) {
+        if (speeds.size() > 1)
+            speeds += ',';
+        speeds += std::to_string(speed);
+    }
+    speeds += ']';
     const bool crc = r ? r->crcMode() : !options_.checksum;
-    std::string s = "{\"upload\":" + std::to_string(upload_.number);
-    s += ",\"outcome\":\"" + outcome + "\"";
-    s += ",\"reason\":\"" + reason + "\"";
-    s += ",\"wake_speeds\":[" + speeds + "]";
-    s += ",\"listen_speed\":" + (upload_.listenSpeed ? std::to_string(*upload_.listenSpeed) : "null");
-    s += ",\"percent_sent\":" + std::to_string(upload_.percentSent);
-    s += ",\"start_to_answer_ms\":" + (upload_.startToAnswerMs ? number3(*upload_.startToAnswerMs) : "null");
-    s += std::string(",\"mode\":\"") + (crc ? "crc" : "checksum") + "\"";
-    s += ",\"blocks\":" + std::to_string(r ? r->blocks() : 0);
-    s += ",\"blocks_1k\":" + std::to_string(r ? r->blocks1k() : 0);
-    s += ",\"bytes\":" + std::to_string(r ? r->image().size() : 0);
-    s += ",\"duplicates\":" + std::to_string(r ? r->duplicates() : 0);
-    s += ",\"errors\":" + std::to_string(r ? r->errors() : 0);
-    s += ",\"bit_flips\":" + std::to_string(r ? r->bitFlips() : 0);
-    s += ",\"transfer_ms\":" + (r ? number3(millisecondsBetween(upload_.transferStart, now)) : "null");
-    s += "}";
+    field("upload", std::to_string(upload_.number));
+    field("outcome", text(outcome));
+    field("reason", text(reason));
+    field("wake_speeds", speeds);
+    field("listen_speed", upload_.listenSpeed ? std::to_string(*upload_.listenSpeed) : "null");
+    field("percent_sent", std::to_string(upload_.percentSent));
+    field("start_to_answer_ms", upload_.startToAnswerMs ? number3(*upload_.startToAnswerMs) : "null");
+    field("mode", text(crc ? "crc" : "checksum"));
+    field("blocks", std::to_string(r ? r->blocks() : 0));
+    field("blocks_1k", std::to_string(r ? r->blocks1k() : 0));
+    field("bytes", std::to_string(r ? r->image().size() : 0));
+    field("duplicates", std::to_string(r ? r->duplicates() : 0));
+    field("errors", std::to_string(r ? r->errors() : 0));
+    field("bit_flips", std::to_string(r ? r->bitFlips() : 0));
+    field("transfer_ms", r ? number3(millisecondsBetween(upload_.transferStart, now)) : "null");
+    s += '}';
     return s;
 }
 

@@ -36,7 +36,8 @@ public:
     // Bytes that actually went out on the line.
     void transmitted(std::span<const std::uint8_t> bytes, Clock::time_point now);
     Clock::time_point nextDeadline() const;
-    bool ready(Clock::time_point now) const;
+    // False while a flash write holds received bytes back.
+    bool ready() const;
     bool done() const { return phase_ == Phase::Done; }
     // Before "{": the line speed of each received byte matters (wake-up commands).
     bool speedSensitive() const { return phase_ == Phase::Asleep || phase_ == Phase::Listening; }

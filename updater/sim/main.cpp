@@ -249,13 +249,16 @@ int Simulator::run()
     sigset_t unblocked;
     sigemptyset(&unblocked);
     std::vector<std::uint8_t> bytes;
+    Clock::time_point lastTick = start_;
     for (;;) {
         Clock::time_point now = Clock::now();
         Clock::time_point deadline = std::min(bootloader_.nextDeadline(), now + std::chrono::milliseconds(100));
         if (bootloader_.speedSensitive())
             deadline = std::min(deadline, now + kSpeedSampling);
-        if (!rx_.empty() && bootloader_.ready(now))
-            deadline = std::min(deadline, rx_.front().release);
+        // Paced bytes are handed over when the last one queued has arrived, each with its own
+        // arrival time: one wake-up per block rather than one per byte.
+        if (!rx_.empty() && bootloader_.ready())
+            deadline = std::min(deadline, rx_.back().release);
         if (!tx_.empty())
             deadline = std::min(deadline, tx_.front().due);
         if (idle > Clock::duration::zero())
@@ -284,17 +287,26 @@ int Simulator::run()
             bytesAtThisSpeed_ = bytesAtThisSpeed_ || head < all.size();
             lastActivity = now;
         }
-        while (!rx_.empty() && rx_.front().release <= now && bootloader_.ready(now) && !bootloader_.done()) {
+        while (!rx_.empty() && rx_.front().release <= now && !bootloader_.done()) {
+            if (!bootloader_.ready()) {
+                bootloader_.tick(speed_, now);  // the flash write may be over: ACK, then go on
+                lastTick = now;
+                if (!bootloader_.ready())
+                    break;
+            }
             const RxItem item = rx_.front();
             rx_.pop_front();
+            // Never earlier than what the bootloader has already been told is the time.
+            const Clock::time_point at = std::max(item.release, lastTick);
             if (item.speedChange)
-                bootloader_.onSpeed(item.speed, now);
+                bootloader_.onSpeed(item.speed, at);
             else
-                bootloader_.onByte(item.byte, item.speed, now);
+                bootloader_.onByte(item.byte, item.speed, at);
         }
         if (bootloader_.done())
             rx_.clear();
         bootloader_.tick(speed_, now);
+        lastTick = now;
         flushTx(now);
         if (tx_.empty())
             printSummaries();

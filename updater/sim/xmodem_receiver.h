@@ -47,8 +47,8 @@ public:
     void onByte(std::uint8_t byte, Clock::time_point now);
     void tick(Clock::time_point now);
     Clock::time_point nextDeadline() const;
-    // False while a flash write is pending: received bytes wait.
-    bool ready(Clock::time_point now) const { return !ackPending_ || now >= ackAt_; }
+    // False while a flash write is pending: received bytes wait until its ACK has gone.
+    bool ready() const { return !ackPending_; }
 
     Result result() const { return result_; }
     const std::string& reason() const { return reason_; }

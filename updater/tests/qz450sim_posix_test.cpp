@@ -351,9 +351,9 @@ TEST_F(Qz450Sim, SilentAndWrongSpeedBootloadersAreNeverHeardAtTheListenSpeed)
     }
 }
 
-TEST_F(Qz450Sim, ChecksumModeWithPacingTakes1KBlocksRepeatsAndBadBlocks)
+TEST_F(Qz450Sim, ChecksumModeWithPacingAndSlowFlashTakes1KBlocksRepeatsAndBadBlocks)
 {
-    SimProcess sim({"--awake", "--checksum", "--pace", "--out", path("image.bin")});
+    SimProcess sim({"--awake", "--checksum", "--pace", "--flash-delay-ms", "50", "--out", path("image.bin")});
     ASSERT_TRUE(sim.started());
     Port port(sim.pty(), 57600);
     ASSERT_EQ(answerStart(port), std::string(1, NAK));
