@@ -61,11 +61,11 @@ ValueStore::Scratch::~Scratch() = default;
 // high half and its position in values_ plus one in the low half; 0 is a free slot.
 const std::string* ValueStore::find(std::string_view name) const {
   if (index_.empty()) return nullptr;
-  const std::uint64_t hash = foldedHash(name);
+  const std::uint32_t hash = foldedHash(name);
   const std::size_t mask = index_.size() - 1;
   for (std::size_t slot = hash & mask; index_[slot] != 0; slot = (slot + 1) & mask) {
     if (index_[slot] >> 32 != hash) continue;
-    const auto& [key, data] = values_[(index_[slot] & 0xffffffffu) - 1];
+    const auto& [key, data] = values_[static_cast<std::size_t>(index_[slot] & 0xffffffffu) - 1];
     if (equalFolded(key, name)) return &data;
   }
   return nullptr;
@@ -107,10 +107,8 @@ void ValueStore::load() {
   }
   if (!content) {
     // Missing file: write the default content; it is read by the next load, not this one. The path is
-    // read afresh for this access, and a failure here reaches the caller.
-    std::string target = dataFileSource_ ? dataFileSource_() : std::string();
-    if (mayNameSingleFile(target) && fileSystem_.namesSingleFile(target))
-      fileSystem_.replaceFile(target, kDefaultFileContent);
+    // read afresh for this access, and a failure to write reaches the caller.
+    if (const std::optional<std::string> target = dataFilePath()) fileSystem_.replaceFile(*target, kDefaultFileContent);
     return;
   }
 
@@ -140,11 +138,11 @@ void ValueStore::load() {
   index_.assign(capacity, 0);
   detail::enumerateValues(declarationText_, valueText_, *scratch_.workspace, [&](const detail::NamedData& pair) {
     if (find(pair.name)) return false;  // a name declared twice (without regard to case) ends the load
-    const std::uint64_t hash = foldedHash(pair.name);
+    const std::uint32_t hash = foldedHash(pair.name);
     std::size_t slot = hash & (capacity - 1);
     while (index_[slot] != 0) slot = (slot + 1) & (capacity - 1);
     values_.emplace_back(pair.name, pair.data);
-    index_[slot] = hash << 32 | values_.size();
+    index_[slot] = std::uint64_t{hash} << 32 | values_.size();
     return true;
   });
 }
