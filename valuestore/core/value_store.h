@@ -145,11 +145,14 @@ class ValueStore {
   // StoreError(invalidArgument) for refused input, or when the entry has no closing ')'.
   Outcome rewriteDataValue(const std::string& name);
 
-  // Removes the value's own declaration and entry, saves, and loads again.
+  // Removes the value's own declaration and entry, saves, and loads again (a failure of that last load
+  // is absorbed). Throws StoreError(invalidArgument) for a refused name or an entry without its ')'.
   Outcome removeDataValue(const std::string& name);
 
   // Empties the working texts and replaces the data file with the default content. No load.
   Outcome clearAll();
+
+  // add, rewrite and remove begin with a load and so also throw when it cannot write the default content.
 
   // Values published by the last load, in declaration order (each name once, without regard to case).
   const Values& values() const { return values_; }
