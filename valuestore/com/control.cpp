@@ -48,6 +48,16 @@ HRESULT STDMETHODCALLTYPE ValtroveControl::QueryInterface(REFIID riid, void** ou
     *out = static_cast<_Valtrove*>(this);
   else if (IsEqualIID(riid, IID_ISupportErrorInfo))
     *out = static_cast<ISupportErrorInfo*>(this);
+  else if (IsEqualIID(riid, IID_IPersistPropertyBag))
+    *out = static_cast<IPersistPropertyBag*>(this);
+  else if (IsEqualIID(riid, IID_IPersistStreamInit) || IsEqualIID(riid, IID_IPersist))
+    *out = static_cast<IPersistStreamInit*>(this);
+  else if (IsEqualIID(riid, IID_IConnectionPointContainer))
+    *out = static_cast<IConnectionPointContainer*>(this);
+  else if (IsEqualIID(riid, IID_IProvideClassInfo) || IsEqualIID(riid, IID_IProvideClassInfo2))
+    *out = static_cast<IProvideClassInfo2*>(this);
+  else if (IsEqualIID(riid, IID_IOleObject))
+    *out = static_cast<IOleObject*>(this);
   else
     return E_NOINTERFACE;
   AddRef();
@@ -191,6 +201,7 @@ HRESULT STDMETHODCALLTYPE ValtroveControl::get_Enabled(VARIANT_BOOL* value) {
 
 HRESULT STDMETHODCALLTYPE ValtroveControl::put_Enabled(VARIANT_BOOL value) {
   enabled_ = value != VARIANT_FALSE;
+  propertyChanged(0x68030002);
   return S_OK;
 }
 
@@ -205,6 +216,7 @@ HRESULT STDMETHODCALLTYPE ValtroveControl::put_DataFile(VARIANT value) {
   Variant copy;
   if (FAILED(copyByValue(copy.get(), &value))) return raiseError(automationError::invalidArgument, IID__Valtrove);
   dataFile_ = std::move(copy);
+  propertyChanged(0x68030001);
   return S_OK;
 }
 
@@ -216,6 +228,7 @@ HRESULT STDMETHODCALLTYPE ValtroveControl::get_AutomaticRewrite(VARIANT_BOOL* va
 
 HRESULT STDMETHODCALLTYPE ValtroveControl::put_AutomaticRewrite(VARIANT_BOOL value) {
   store_.setAutomaticRewrite(value != VARIANT_FALSE);
+  propertyChanged(0x68030000);
   return S_OK;
 }
 

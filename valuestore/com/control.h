@@ -4,13 +4,15 @@
 #pragma once
 
 #include <windows.h>
-#include <oaidl.h>
+#include <ocidl.h>
+#include <oleidl.h>
 
 #include <cstdint>
 #include <string>
 
 #include "ValtroveCtrl_h.h"
 #include "com_util.h"
+#include "connection_point.h"
 #include "value_store.h"
 
 namespace vtc {
@@ -20,7 +22,14 @@ namespace vtc {
 // shown, so that unattended tests can see that it was raised.
 inline constexpr wchar_t kWarningLogVariable[] = L"VALTROVE_WARNING_LOG";
 
-class ValtroveControl final : public _Valtrove, public ISupportErrorInfo, private vs::Warner {
+class ValtroveControl final : public _Valtrove,
+                              public ISupportErrorInfo,
+                              public IPersistPropertyBag,
+                              public IPersistStreamInit,
+                              public IConnectionPointContainer,
+                              public IProvideClassInfo2,
+                              public IOleObject,
+                              private vs::Warner {
  public:
   static HRESULT create(REFIID riid, void** out);
 
@@ -54,6 +63,47 @@ class ValtroveControl final : public _Valtrove, public ISupportErrorInfo, privat
   HRESULT STDMETHODCALLTYPE put_AutomaticRewrite(VARIANT_BOOL value) override;
   // ISupportErrorInfo
   HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
+  // IPersist (IPersistPropertyBag, IPersistStreamInit)
+  HRESULT STDMETHODCALLTYPE GetClassID(CLSID* clsid) override;
+  HRESULT STDMETHODCALLTYPE InitNew() override;
+  HRESULT STDMETHODCALLTYPE Load(IPropertyBag* bag, IErrorLog* log) override;
+  HRESULT STDMETHODCALLTYPE Save(IPropertyBag* bag, BOOL clearDirty, BOOL saveAll) override;
+  HRESULT STDMETHODCALLTYPE IsDirty() override;
+  HRESULT STDMETHODCALLTYPE Load(IStream* stream) override;
+  HRESULT STDMETHODCALLTYPE Save(IStream* stream, BOOL clearDirty) override;
+  HRESULT STDMETHODCALLTYPE GetSizeMax(ULARGE_INTEGER* size) override;
+  // IConnectionPointContainer
+  HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** out) override;
+  HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** out) override;
+  // IProvideClassInfo2
+  HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** out) override;
+  HRESULT STDMETHODCALLTYPE GetGUID(DWORD kind, GUID* guid) override;
+  // IOleObject
+  HRESULT STDMETHODCALLTYPE SetClientSite(IOleClientSite* site) override;
+  HRESULT STDMETHODCALLTYPE GetClientSite(IOleClientSite** site) override;
+  HRESULT STDMETHODCALLTYPE SetHostNames(LPCOLESTR app, LPCOLESTR object) override;
+  HRESULT STDMETHODCALLTYPE Close(DWORD saveOption) override;
+  HRESULT STDMETHODCALLTYPE SetMoniker(DWORD which, IMoniker* moniker) override;
+  HRESULT STDMETHODCALLTYPE GetMoniker(DWORD assign, DWORD which, IMoniker** moniker) override;
+  HRESULT STDMETHODCALLTYPE InitFromData(IDataObject* data, BOOL creation, DWORD reserved) override;
+  HRESULT STDMETHODCALLTYPE GetClipboardData(DWORD reserved, IDataObject** data) override;
+  HRESULT STDMETHODCALLTYPE DoVerb(LONG verb, LPMSG msg, IOleClientSite* site, LONG index, HWND parent,
+                                   LPCRECT rect) override;
+  HRESULT STDMETHODCALLTYPE EnumVerbs(IEnumOLEVERB** verbs) override;
+  HRESULT STDMETHODCALLTYPE Update() override;
+  HRESULT STDMETHODCALLTYPE IsUpToDate() override;
+  HRESULT STDMETHODCALLTYPE GetUserClassID(CLSID* clsid) override;
+  HRESULT STDMETHODCALLTYPE GetUserType(DWORD form, LPOLESTR* type) override;
+  HRESULT STDMETHODCALLTYPE SetExtent(DWORD aspect, SIZEL* size) override;
+  HRESULT STDMETHODCALLTYPE GetExtent(DWORD aspect, SIZEL* size) override;
+  HRESULT STDMETHODCALLTYPE Advise(IAdviseSink* sink, DWORD* connection) override;
+  HRESULT STDMETHODCALLTYPE Unadvise(DWORD connection) override;
+  HRESULT STDMETHODCALLTYPE EnumAdvise(IEnumSTATDATA** advise) override;
+  HRESULT STDMETHODCALLTYPE GetMiscStatus(DWORD aspect, DWORD* status) override;
+  HRESULT STDMETHODCALLTYPE SetColorScheme(LOGPALETTE* palette) override;
+
+  // The control's fixed size: 480 by 480 twips, in HIMETRIC (0.01 mm).
+  static constexpr LONG kSizeHimetric = (480 * 2540 + 720) / 1440;
 
  private:
   ValtroveControl();
@@ -70,6 +120,10 @@ class ValtroveControl final : public _Valtrove, public ISupportErrorInfo, privat
   // DataFile as the path text the store reads at every file access.
   std::string dataFilePath() const;
   void warnAmbiguous() override;
+  // Tells the container through IPropertyNotifySink that a property changed (after a host's write).
+  void propertyChanged(DISPID id);
+  // InitNew of both persistence interfaces.
+  void initialiseProperties();
 
   LONG refs_ = 1;
   vs::ValueStore store_;
@@ -79,6 +133,11 @@ class ValtroveControl final : public _Valtrove, public ISupportErrorInfo, privat
   ComPtr<Collection> allData_;
   ComPtr<Collection> valueList_;
   std::uint64_t publishedLoad_ = 0;
+  bool dirty_ = false;
+  ConnectionPoint propertyNotify_{this, IID_IPropertyNotifySink};
+  ConnectionPoint events_{this, DIID___Valtrove};
+  ComPtr<IOleClientSite> site_;
+  ComPtr<IOleAdviseHolder> adviseHolder_;
 };
 
 }  // namespace vtc

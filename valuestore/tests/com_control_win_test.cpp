@@ -11,6 +11,15 @@ namespace {
 
 const std::string kDefaultFile = dataFile("(NULL)", "NULL (0)");
 
+// EnumChildWindows callback: marks the pair's flag when a child is an icon static showing its icon.
+BOOL CALLBACK findIcon(HWND child, LPARAM search) {
+  auto* icon = reinterpret_cast<std::pair<HICON, bool>*>(search);
+  if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
+      reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0)) == icon->first)
+    icon->second = true;
+  return TRUE;
+}
+
 class Control : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -256,16 +265,7 @@ TEST_F(Control, WarningIsAModalMessageBoxWithoutTheTestHook) {
         GetDlgItemTextW(box, 0xFFFF, message, 256);
         seen.text = message;
         // The exclamation icon is the system's shared one, shown by an icon static.
-        EnumChildWindows(
-            box,
-            [](HWND child, LPARAM found) -> BOOL {
-              auto* icon = reinterpret_cast<std::pair<HICON, bool>*>(found);
-              if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
-                  reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0)) == icon->first)
-                icon->second = true;
-              return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&iconSearch));
+        EnumChildWindows(box, findIcon, reinterpret_cast<LPARAM>(&iconSearch));
         seen.iconShown = iconSearch.second;
         seen.okButton = GetDlgItem(box, IDOK) != nullptr;
         seen.cancelButton = GetDlgItem(box, IDCANCEL) != nullptr && IsWindowVisible(GetDlgItem(box, IDCANCEL));

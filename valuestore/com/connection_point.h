@@ -1,0 +1,48 @@
+// Connection points of the control: IPropertyNotifySink (property-changed notifications to the
+// container) and the control's event interface, which has no events. Each point lives inside the
+// control and shares its reference count.
+#pragma once
+
+#include <windows.h>
+#include <ocidl.h>
+
+#include <utility>
+#include <vector>
+
+#include "com_util.h"
+
+namespace vtc {
+
+class ConnectionPoint final : public IConnectionPoint {
+ public:
+  ConnectionPoint(IConnectionPointContainer* owner, const IID& iid) : owner_(owner), iid_(iid) {}
+
+  const IID& iid() const { return iid_; }
+  // Calls f(sink) for each connected sink, on a copy so that a sink may disconnect meanwhile.
+  template <typename F>
+  void forEach(F&& f) const {
+    const std::vector<std::pair<DWORD, ComPtr<IUnknown>>> sinks = sinks_;
+    for (const auto& [cookie, sink] : sinks) f(sink.get());
+  }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override;
+  ULONG STDMETHODCALLTYPE AddRef() override { return owner_->AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return owner_->Release(); }
+  HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override;
+  HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** out) override;
+  HRESULT STDMETHODCALLTYPE Advise(IUnknown* sink, DWORD* cookie) override;
+  HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override;
+  HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** out) override;
+
+ private:
+  IConnectionPointContainer* owner_;
+  IID iid_;
+  std::vector<std::pair<DWORD, ComPtr<IUnknown>>> sinks_;
+  DWORD lastCookie_ = 0;
+};
+
+// Enumerates a fixed list of connection points (holding their container).
+HRESULT createConnectionPointEnumerator(std::vector<IConnectionPoint*> points, size_t position,
+                                        IEnumConnectionPoints** out);
+
+}  // namespace vtc

@@ -1,0 +1,326 @@
+// The Valtrove control seen by a container: property-bag and stream persistence (keys, order,
+// defaults, value types), property-changed notifications, class information, the fixed extent,
+// and site/activate/close cycles.
+#include "support/com_client.h"
+
+#include <string>
+#include <utility>
+
+namespace vtc::test {
+namespace {
+
+constexpr DISPID kEnabled = 0x68030002, kDataFile = 0x68030001, kAutomaticRewrite = 0x68030000;
+
+// A property bag that records every call.
+class RecordingBag final : public IPropertyBag {
+ public:
+  std::vector<std::pair<std::wstring, Variant>> held;  // what Read finds
+  std::vector<std::wstring> reads;
+  std::vector<std::pair<std::wstring, Variant>> writes;
+
+  void hold(const wchar_t* key, Variant value) { held.emplace_back(key, std::move(value)); }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    *out = nullptr;
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IPropertyBag)) return E_NOINTERFACE;
+    *out = this;
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE Read(LPCOLESTR key, VARIANT* value, IErrorLog*) override {
+    reads.emplace_back(key);
+    for (auto& [name, stored] : held)
+      if (name == key) return VariantCopy(value, stored.get());
+    return E_INVALIDARG;
+  }
+  HRESULT STDMETHODCALLTYPE Write(LPCOLESTR key, VARIANT* value) override {
+    Variant copy;
+    VariantCopy(copy.get(), value);
+    writes.emplace_back(key, std::move(copy));
+    return S_OK;
+  }
+};
+
+class RecordingSink final : public IPropertyNotifySink {
+ public:
+  std::vector<DISPID> changed;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    *out = nullptr;
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IPropertyNotifySink)) return E_NOINTERFACE;
+    *out = this;
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE OnChanged(DISPID id) override {
+    changed.push_back(id);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnRequestEdit(DISPID) override { return S_OK; }
+};
+
+template <typename T>
+ComPtr<T> as(IUnknown* object, REFIID iid) {
+  ComPtr<T> typed;
+  object->QueryInterface(iid, typed.outVoid());
+  return typed;
+}
+
+class Container : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_HRESULT_SUCCEEDED(apartment_.hr);
+    control_ = createControl();
+    ASSERT_TRUE(control_);
+  }
+  Variant property(const wchar_t* name) { return std::move(call(control_.get(), name).result); }
+
+  Apartment apartment_;
+  ComPtr<IDispatch> control_;
+};
+
+TEST_F(Container, SaveWritesTheThreeKeysInOrderWithTheirTypes) {
+  ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"Enabled", boolean(false).ref()).hr);
+  ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"DataFile", integer(5).ref()).hr);
+  ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"AutomaticRewrite", boolean(true).ref()).hr);
+  auto persist = as<IPersistPropertyBag>(control_.get(), IID_IPersistPropertyBag);
+  ASSERT_TRUE(persist);
+  RecordingBag bag;
+  ASSERT_HRESULT_SUCCEEDED(persist->Save(&bag, TRUE, FALSE));
+  ASSERT_EQ(bag.writes.size(), 3u);
+  EXPECT_EQ(bag.writes[0].first, L"Enabled");
+  EXPECT_EQ(V_VT(bag.writes[0].second.get()), VT_BOOL);
+  EXPECT_EQ(V_BOOL(bag.writes[0].second.get()), VARIANT_FALSE);
+  EXPECT_EQ(bag.writes[1].first, L"DataFile");
+  EXPECT_EQ(V_VT(bag.writes[1].second.get()), VT_I4) << "the stored variant, unchanged";
+  EXPECT_EQ(V_I4(bag.writes[1].second.get()), 5);
+  EXPECT_EQ(bag.writes[2].first, L"AutomaticRewrite");
+  EXPECT_EQ(V_VT(bag.writes[2].second.get()), VT_BOOL);
+  EXPECT_EQ(V_BOOL(bag.writes[2].second.get()), VARIANT_TRUE);
+}
+
+TEST_F(Container, ValuesEqualToTheirDefaultsAreWrittenOnlyWhenAllAreAsked) {
+  auto persist = as<IPersistPropertyBag>(control_.get(), IID_IPersistPropertyBag);
+  ASSERT_HRESULT_SUCCEEDED(persist->InitNew());
+  RecordingBag changedOnly;
+  ASSERT_HRESULT_SUCCEEDED(persist->Save(&changedOnly, TRUE, FALSE));
+  EXPECT_TRUE(changedOnly.writes.empty());
+  RecordingBag all;
+  ASSERT_HRESULT_SUCCEEDED(persist->Save(&all, TRUE, TRUE));
+  ASSERT_EQ(all.writes.size(), 3u);
+  EXPECT_EQ(std::wstring(V_BSTR(all.writes[1].second.get())), L"*.txt");
+  EXPECT_EQ(V_BOOL(all.writes[2].second.get()), VARIANT_FALSE);
+}
+
+TEST_F(Container, LoadReadsInOrderAndAnEmptyBagGivesTheNewInstanceState) {
+  ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"DataFile", text(L"other.txt").ref()).hr);
+  ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"AutomaticRewrite", boolean(true).ref()).hr);
+  ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"Enabled", boolean(false).ref()).hr);
+  auto persist = as<IPersistPropertyBag>(control_.get(), IID_IPersistPropertyBag);
+  RecordingBag empty;
+  ASSERT_HRESULT_SUCCEEDED(persist->Load(&empty, nullptr));
+  EXPECT_EQ(empty.reads, (std::vector<std::wstring>{L"Enabled", L"DataFile", L"AutomaticRewrite"}));
+  EXPECT_EQ(V_BOOL(property(L"Enabled").get()), VARIANT_TRUE);
+  EXPECT_EQ(std::wstring(V_BSTR(property(L"DataFile").get())), L"*.txt");
+  EXPECT_EQ(V_BOOL(property(L"AutomaticRewrite").get()), VARIANT_FALSE);
+
+  RecordingBag saved;
+  saved.hold(L"Enabled", boolean(false));
+  saved.hold(L"DataFile", integer(7));
+  Variant one;
+  V_VT(one.get()) = VT_I2;
+  V_I2(one.get()) = 1;
+  saved.hold(L"AutomaticRewrite", std::move(one));
+  ASSERT_HRESULT_SUCCEEDED(persist->Load(&saved, nullptr));
+  EXPECT_EQ(V_BOOL(property(L"Enabled").get()), VARIANT_FALSE);
+  Variant dataFile = property(L"DataFile");
+  EXPECT_EQ(V_VT(dataFile.get()), VT_I4);
+  EXPECT_EQ(V_I4(dataFile.get()), 7);
+  EXPECT_EQ(V_BOOL(property(L"AutomaticRewrite").get()), VARIANT_TRUE);
+}
+
+TEST_F(Container, ABadValueFailsTheLoadAndKeepsWhatWasAppliedBeforeIt) {
+  auto persist = as<IPersistPropertyBag>(control_.get(), IID_IPersistPropertyBag);
+  RecordingBag badEnabled;
+  badEnabled.hold(L"Enabled", text(L"maybe"));
+  badEnabled.hold(L"DataFile", text(L"never.txt"));
+  EXPECT_EQ(persist->Load(&badEnabled, nullptr), static_cast<HRESULT>(0x800A000D));
+  EXPECT_EQ(std::wstring(V_BSTR(property(L"DataFile").get())), L"*.txt") << "DataFile comes after Enabled";
+
+  RecordingBag badRewrite;
+  badRewrite.hold(L"Enabled", boolean(false));
+  badRewrite.hold(L"DataFile", text(L"kept.txt"));
+  badRewrite.hold(L"AutomaticRewrite", text(L"perhaps"));
+  EXPECT_EQ(persist->Load(&badRewrite, nullptr), static_cast<HRESULT>(0x800A000D));
+  EXPECT_EQ(V_BOOL(property(L"Enabled").get()), VARIANT_FALSE);
+  EXPECT_EQ(std::wstring(V_BSTR(property(L"DataFile").get())), L"kept.txt");
+  EXPECT_EQ(V_BOOL(property(L"AutomaticRewrite").get()), VARIANT_FALSE);
+}
+
+TEST_F(Container, HostWritesNotifyByDispatchIdAndLoadsDoNot) {
+  auto points = as<IConnectionPointContainer>(control_.get(), IID_IConnectionPointContainer);
+  ASSERT_TRUE(points);
+  ComPtr<IConnectionPoint> point;
+  ASSERT_HRESULT_SUCCEEDED(points->FindConnectionPoint(IID_IPropertyNotifySink, point.out()));
+  RecordingSink sink;
+  DWORD cookie = 0;
+  ASSERT_HRESULT_SUCCEEDED(point->Advise(&sink, &cookie));
+  auto stream = as<IPersistStreamInit>(control_.get(), IID_IPersistStreamInit);
+  EXPECT_EQ(stream->IsDirty(), S_FALSE);
+
+  ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"Enabled", boolean(false).ref()).hr);
+  ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"DataFile", text(L"x.txt").ref()).hr);
+  ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"AutomaticRewrite", boolean(true).ref()).hr);
+  ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"NewValueData", text(L"not persisted").ref()).hr);
+  EXPECT_EQ(sink.changed, (std::vector<DISPID>{kEnabled, kDataFile, kAutomaticRewrite}));
+  EXPECT_EQ(stream->IsDirty(), S_OK);
+
+  RecordingBag bag;
+  bag.hold(L"DataFile", text(L"y.txt"));
+  ASSERT_HRESULT_SUCCEEDED(as<IPersistPropertyBag>(control_.get(), IID_IPersistPropertyBag)->Load(&bag, nullptr));
+  ASSERT_HRESULT_SUCCEEDED(stream->InitNew());
+  EXPECT_EQ(sink.changed.size(), 3u) << "no notification during load or initialisation";
+  EXPECT_EQ(stream->IsDirty(), S_FALSE);
+
+  ASSERT_HRESULT_SUCCEEDED(point->Unadvise(cookie));
+  EXPECT_EQ(point->Unadvise(cookie), CONNECT_E_NOCONNECTION);
+  ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"Enabled", boolean(true).ref()).hr);
+  EXPECT_EQ(sink.changed.size(), 3u);
+
+  // The event source exists and has nothing to say; other interfaces have no connection point.
+  ComPtr<IConnectionPoint> events;
+  EXPECT_HRESULT_SUCCEEDED(points->FindConnectionPoint(DIID___Valtrove, events.out()));
+  ComPtr<IConnectionPoint> none;
+  EXPECT_EQ(points->FindConnectionPoint(IID_IDispatch, none.out()), CONNECT_E_NOCONNECTION);
+  ComPtr<IEnumConnectionPoints> all;
+  ASSERT_HRESULT_SUCCEEDED(points->EnumConnectionPoints(all.out()));
+  IConnectionPoint* found[3] = {};
+  ULONG fetched = 0;
+  EXPECT_EQ(all->Next(3, found, &fetched), S_FALSE);
+  EXPECT_EQ(fetched, 2u);
+  for (ULONG i = 0; i < fetched; ++i) found[i]->Release();
+}
+
+TEST_F(Container, StreamRoundTripKeepsValuesAndTypes) {
+  ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"Enabled", boolean(false).ref()).hr);
+  Variant number;
+  V_VT(number.get()) = VT_R8;
+  V_R8(number.get()) = 3.5;
+  ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"DataFile", number.ref()).hr);
+  ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"AutomaticRewrite", boolean(true).ref()).hr);
+  auto persist = as<IPersistStreamInit>(control_.get(), IID_IPersistStreamInit);
+  ComPtr<IStream> stream;
+  ASSERT_HRESULT_SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, stream.out()));
+  ASSERT_HRESULT_SUCCEEDED(persist->Save(stream.get(), TRUE));
+  ULARGE_INTEGER size{}, end{};
+  ASSERT_HRESULT_SUCCEEDED(persist->GetSizeMax(&size));
+  ASSERT_HRESULT_SUCCEEDED(stream->Seek({}, STREAM_SEEK_CUR, &end));
+  EXPECT_EQ(size.QuadPart, end.QuadPart);
+
+  ComPtr<IDispatch> other = createControl();
+  ASSERT_HRESULT_SUCCEEDED(stream->Seek({}, STREAM_SEEK_SET, nullptr));
+  ASSERT_HRESULT_SUCCEEDED(as<IPersistStreamInit>(other.get(), IID_IPersistStreamInit)->Load(stream.get()));
+  EXPECT_EQ(V_BOOL(call(other.get(), L"Enabled").result.get()), VARIANT_FALSE);
+  Call dataFile = call(other.get(), L"DataFile");
+  EXPECT_EQ(V_VT(dataFile.result.get()), VT_R8);
+  EXPECT_EQ(V_R8(dataFile.result.get()), 3.5);
+  EXPECT_EQ(V_BOOL(call(other.get(), L"AutomaticRewrite").result.get()), VARIANT_TRUE);
+
+  // A text DataFile, and a stream that is not ours.
+  ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"DataFile", text(L"values.txt").ref()).hr);
+  ComPtr<IStream> second;
+  ASSERT_HRESULT_SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, second.out()));
+  ASSERT_HRESULT_SUCCEEDED(persist->Save(second.get(), TRUE));
+  ASSERT_HRESULT_SUCCEEDED(second->Seek({}, STREAM_SEEK_SET, nullptr));
+  ASSERT_HRESULT_SUCCEEDED(as<IPersistStreamInit>(other.get(), IID_IPersistStreamInit)->Load(second.get()));
+  EXPECT_EQ(call(other.get(), L"DataFile").textResult(), L"values.txt");
+  ComPtr<IStream> junk;
+  ASSERT_HRESULT_SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, junk.out()));
+  ULONG written = 0;
+  junk->Write("not a control", 13, &written);
+  junk->Seek({}, STREAM_SEEK_SET, nullptr);
+  EXPECT_TRUE(FAILED(persist->Load(junk.get())));
+  // An object cannot go into a stream.
+  ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"DataFile", object(other.get()).ref()).hr);
+  EXPECT_EQ(persist->Save(second.get(), TRUE), STG_E_CANTSAVE);
+}
+
+TEST_F(Container, ExtentIsAlways480By480Twips) {
+  auto ole = as<IOleObject>(control_.get(), IID_IOleObject);
+  ASSERT_TRUE(ole);
+  const LONG himetric480Twips = MulDiv(480, 2540, 1440);  // 846.67 rounds to 847
+  SIZEL asked{MulDiv(2000, 2540, 1440), MulDiv(100, 2540, 1440)};
+  EXPECT_HRESULT_SUCCEEDED(ole->SetExtent(DVASPECT_CONTENT, &asked));
+  SIZEL size{};
+  ASSERT_HRESULT_SUCCEEDED(ole->GetExtent(DVASPECT_CONTENT, &size));
+  EXPECT_EQ(size.cx, himetric480Twips);
+  EXPECT_EQ(size.cy, himetric480Twips);
+  DWORD status = 0;
+  ASSERT_HRESULT_SUCCEEDED(ole->GetMiscStatus(DVASPECT_CONTENT, &status));
+  EXPECT_EQ(status, 0x20591u);
+  CLSID clsid{};
+  ASSERT_HRESULT_SUCCEEDED(ole->GetUserClassID(&clsid));
+  EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_Valtrove));
+
+  auto info = as<IProvideClassInfo2>(control_.get(), IID_IProvideClassInfo2);
+  ASSERT_TRUE(info);
+  GUID source{};
+  ASSERT_HRESULT_SUCCEEDED(info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source));
+  EXPECT_TRUE(IsEqualGUID(source, DIID___Valtrove));
+  ComPtr<ITypeInfo> coclass;
+  ASSERT_HRESULT_SUCCEEDED(info->GetClassInfo(coclass.out()));
+  TYPEATTR* attr = nullptr;
+  ASSERT_HRESULT_SUCCEEDED(coclass->GetTypeAttr(&attr));
+  EXPECT_TRUE(IsEqualGUID(attr->guid, CLSID_Valtrove));
+  coclass->ReleaseTypeAttr(attr);
+}
+
+// A client site that only exists.
+class Site final : public IOleClientSite {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    *out = nullptr;
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IOleClientSite)) return E_NOINTERFACE;
+    *out = this;
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
+  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs); }
+  HRESULT STDMETHODCALLTYPE SaveObject() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE GetMoniker(DWORD, DWORD, IMoniker** m) override {
+    *m = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE GetContainer(IOleContainer** c) override {
+    *c = nullptr;
+    return E_NOINTERFACE;
+  }
+  HRESULT STDMETHODCALLTYPE ShowObject() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnShowWindow(BOOL) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE RequestNewObjectLayout() override { return E_NOTIMPL; }
+  long refs = 0;
+};
+
+TEST_F(Container, TenThousandSiteActivateCloseReleaseCyclesLeaveNothingAlive) {
+  control_.reset();
+  Site site;
+  ComPtr<IClassFactory> factory = classFactory();
+  ASSERT_TRUE(factory);
+  for (int i = 0; i < 10000; ++i) {
+    ComPtr<IOleObject> ole;
+    ASSERT_HRESULT_SUCCEEDED(factory->CreateInstance(nullptr, IID_IOleObject, ole.outVoid())) << i;
+    ASSERT_HRESULT_SUCCEEDED(ole->SetClientSite(&site));
+    ASSERT_HRESULT_SUCCEEDED(as<IPersistStreamInit>(ole.get(), IID_IPersistStreamInit)->InitNew());
+    ASSERT_HRESULT_SUCCEEDED(ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, nullptr, nullptr));
+    ASSERT_HRESULT_SUCCEEDED(ole->Close(OLECLOSE_NOSAVE));
+    ASSERT_HRESULT_SUCCEEDED(ole->SetClientSite(nullptr));
+  }
+  factory.reset();
+  EXPECT_EQ(site.refs, 0);
+  EXPECT_EQ(Ocx::get().canUnloadNow(), S_OK);
+}
+
+}  // namespace
+}  // namespace vtc::test
