@@ -104,23 +104,23 @@ private:
     static void press(HWND box, int button) {
         PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
     }
+    struct Search {
+        HWND found = nullptr;
+    };
+    static BOOL CALLBACK visit(HWND hwnd, LPARAM data) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(hwnd, &pid);
+        // The enabled one is the box in front (an error box disables the dialog under it).
+        if (pid == GetCurrentProcessId() && classOf(hwnd) == L"#32770" && IsWindowVisible(hwnd) &&
+            IsWindowEnabled(hwnd)) {
+            reinterpret_cast<Search*>(data)->found = hwnd;
+            return FALSE;
+        }
+        return TRUE;
+    }
     static HWND find() {
-        struct Search {
-            HWND found = nullptr;
-        } search;
-        EnumWindows(
-            [](HWND hwnd, LPARAM data) -> BOOL {
-                DWORD pid = 0;
-                GetWindowThreadProcessId(hwnd, &pid);
-                // The enabled one is the box in front (an error box disables the dialog under it).
-                if (pid == GetCurrentProcessId() && classOf(hwnd) == L"#32770" && IsWindowVisible(hwnd) &&
-                    IsWindowEnabled(hwnd)) {
-                    reinterpret_cast<Search*>(data)->found = hwnd;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&search));
+        Search search;
+        EnumWindows(&DialogAnswerer::visit, reinterpret_cast<LPARAM>(&search));
         return search.found;
     }
 

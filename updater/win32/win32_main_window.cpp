@@ -42,10 +42,6 @@ std::wstring windowText(HWND hwnd) {
 // Frames are painted here rather than by the group box itself, so that a caption that lies
 // under a label bearing the same text (Label1 over Frame1) is drawn exactly where the label
 // draws its text: the two then read as one caption, whatever the font's width.
-struct FrameLook {
-    bool captionFlush = false; // caption at the frame's left edge instead of indented
-};
-
 LRESULT CALLBACK framePaintProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
                                 DWORD_PTR data) {
     const auto* look = reinterpret_cast<const FrameLook*>(data);
@@ -76,14 +72,17 @@ LRESULT CALLBACK framePaintProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         border.top += tm.tmHeight / 2;
         DrawEdge(dc, &border, EDGE_ETCHED, BF_RECT);
         if (!caption.empty()) {
-            const int indent = look && look->captionFlush ? 0 : tm.tmAveCharWidth;
-            const int gap = look && look->captionFlush ? 0 : 2;
+            const bool flush = look && look->coveringLabel;
+            const int indent = flush ? 0 : tm.tmAveCharWidth;
+            const int gap = flush ? 0 : 2;
             RECT text{client.left + indent, client.top, client.left + indent + extent.cx + 2 * gap,
                       client.top + tm.tmHeight};
             FillRect(dc, &text, background ? background : GetSysColorBrush(COLOR_BTNFACE));
             text.left += gap;
             SetBkMode(dc, TRANSPARENT);
-            SetTextColor(dc, GetSysColor(IsWindowEnabled(hwnd) ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
+            // A caption under a label shows where the label's text ends: in the label's colours.
+            const bool enabled = IsWindowEnabled(flush ? look->coveringLabel : hwnd);
+            SetTextColor(dc, GetSysColor(enabled ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
             DrawTextW(dc, caption.c_str(), -1, &text, DT_LEFT | DT_TOP | DT_SINGLELINE);
         }
         SelectObject(dc, oldFont);
@@ -100,9 +99,6 @@ LRESULT CALLBACK framePaintProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         return DefSubclassProc(hwnd, message, wParam, lParam);
     }
 }
-
-const FrameLook kIndentedCaption{false};
-const FrameLook kFlushCaption{true};
 
 HFONT createMessageFont() {
     NONCLIENTMETRICSW metrics{};
@@ -217,14 +213,18 @@ bool MainWindow::createControls() {
         if (!child) return false;
         if (font_) SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
         controls_[indexOf(c->id)] = child;
-        if (c->kind == ControlKind::Frame) {
-            // Is a label with the frame's caption sited on the frame's top-left corner?
-            const bool covered = std::any_of(kWindowLayout.begin(), kWindowLayout.end(), [&](const ControlLayout& o) {
-                return o.kind == ControlKind::Label && o.left == c->left && o.top == c->top && o.caption == c->caption;
-            });
-            SetWindowSubclass(child, framePaintProc, 1,
-                              reinterpret_cast<DWORD_PTR>(covered ? &kFlushCaption : &kIndentedCaption));
+        if (c->kind == ControlKind::Frame) frames_.push_back(c);
+    }
+    // Frames paint themselves; one whose caption lies under a label with the same text (created
+    // before it, in tab order) draws it where the label does.
+    for (const ControlLayout* f : frames_) {
+        auto& look = frameLooks_[indexOf(f->id)];
+        for (const auto& o : kWindowLayout) {
+            if (o.kind == ControlKind::Label && o.left == f->left && o.top == f->top && o.caption == f->caption) {
+                look.coveringLabel = control(o.id);
+            }
         }
+        SetWindowSubclass(control(f->id), framePaintProc, 1, reinterpret_cast<DWORD_PTR>(&look));
     }
     return true;
 }
@@ -312,6 +312,8 @@ bool MainWindow::setEnabled(ControlId id, bool enabled) {
         }
     }
     EnableWindow(hwnd, enabled ? TRUE : FALSE);
+    // A frame caption drawn under this label follows its state.
+    for (const ControlLayout* f : frames_) InvalidateRect(control(f->id), nullptr, TRUE);
     return true;
 }
 

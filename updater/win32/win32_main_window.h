@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 namespace qz::win32 {
 
@@ -25,6 +26,11 @@ struct WindowEvents {
 };
 
 inline constexpr const wchar_t* kMainWindowClass = L"VelkorUpdater";
+
+// How a frame draws its caption.
+struct FrameLook {
+    HWND coveringLabel = nullptr; // label with the same text on the frame's corner, if any
+};
 inline constexpr int kTwipsPerPixel = 15;
 
 // Twips to whole pixels, rounded to the nearest.
@@ -92,6 +98,8 @@ private:
     bool shown_ = false;
     bool timerEnabled_ = false;
     HWND lastFocus_ = nullptr; // focus to give back when the window is activated again
+    std::vector<const ControlLayout*> frames_;
+    std::array<FrameLook, kWindowLayout.size()> frameLooks_{};
 };
 
 } // namespace qz::win32

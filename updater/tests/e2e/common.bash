@@ -26,6 +26,9 @@ e2e_cleanup() {
   if [[ -n ${pid:-} ]] && ! probe wait-exit "$pid" 0 >/dev/null 2>&1; then
     wine taskkill /f /pid "$pid" >/dev/null 2>&1 || true
   fi
+  if [[ -n ${QZ_E2E_KEEP:-} ]]; then
+    cp -r "$e2e_work" "$QZ_E2E_KEEP" && echo "kept: $QZ_E2E_KEEP"
+  fi
   rm -rf "$e2e_work"
 }
 
@@ -68,7 +71,8 @@ expect_file() {
   fi
 }
 
-# Saves a picture of the whole screen when QZ_E2E_SHOTS names a folder.
+# Saves a picture of the whole screen when QZ_E2E_SHOTS names a folder. (QZ_E2E_KEEP names a
+# folder that gets a copy of the work folder at the end, for a look after a failure.)
 shot() {
   if [[ -n ${QZ_E2E_SHOTS:-} ]]; then
     mkdir -p "$QZ_E2E_SHOTS"

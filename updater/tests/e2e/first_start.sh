@@ -8,7 +8,7 @@
 #   path are saved;
 # - "Window State" 2 starts maximised; the close box saves too.
 #
-# Usage: first_start.sh UPDATER_EXE UI_PROBE_EXE
+# Usage: first_start.sh UPDATER_EXE UI_PROBE_EXE [QZ450SIM (not used)]
 set -euo pipefail
 source "$(dirname "$0")/common.bash"
 e2e_session "$0" "$@"

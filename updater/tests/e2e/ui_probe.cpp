@@ -8,6 +8,17 @@
 //                                        wait for a message box of PID; print its title and
 //                                        text; press the button if one is named
 //   ui_probe dump PID TIMEOUT_MS         wait until the main window is visible; print its state
+//   ui_probe filedialog PID TIMEOUT_MS PATH|+|-
+//                                        wait for the open-file dialog of PID; print its title,
+//                                        filter and the name it shows; type PATH and press Open,
+//                                        press Open on the name shown for "+", Cancel for "-"
+//   ui_probe upload PID TIMEOUT_MS [STATUS_PREFIX]
+//                                        click UpLoad and watch: print every status text seen,
+//                                        until a message box comes up (its title and text are
+//                                        printed, it stays open), the status is back at
+//                                        "Status: Idle", or it begins with STATUS_PREFIX
+//   ui_probe wait-text PID CONTROL TEXT TIMEOUT_MS
+//                                        wait until the control's text is TEXT
 //   ui_probe click PID Browse|UpLoad|Exit [TIMEOUT_MS]
 //                                        click the button; with a time-out, wait for the
 //                                        process to end and print its exit code
@@ -57,14 +68,17 @@ std::wstring className(HWND hwnd) {
     return name;
 }
 
-// Text of a window in another process (the system carries WM_GETTEXT across).
+// Text of a window in another process (the system carries WM_GETTEXT across). The program may
+// be slow to answer on a loaded machine; it is not given up as hung.
 std::wstring textOf(HWND hwnd) {
-    DWORD_PTR length = 0;
-    if (!SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) return {};
-    std::wstring text(length + 1, L'\0');
+    // One message per read, so that a text changing between two messages cannot be mixed up.
+    constexpr UINT kWaitMs = 20000;
+    std::wstring text(8192, L'\0');
     DWORD_PTR copied = 0;
-    SendMessageTimeoutW(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
-                        5000, &copied);
+    if (!SendMessageTimeoutW(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_NORMAL,
+                             kWaitMs, &copied)) {
+        return L"(no answer)";
+    }
     text.resize(copied);
     return text;
 }
@@ -75,19 +89,21 @@ DWORD processOf(HWND hwnd) {
     return pid;
 }
 
+struct TopSearch {
+    DWORD pid;
+    const wchar_t* cls;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK visitTop(HWND hwnd, LPARAM data) {
+    auto* s = reinterpret_cast<TopSearch*>(data);
+    if (processOf(hwnd) == s->pid && className(hwnd) == s->cls) s->found.push_back(hwnd);
+    return TRUE;
+}
+
 std::vector<HWND> topWindows(DWORD pid, const wchar_t* cls) {
-    struct Search {
-        DWORD pid;
-        const wchar_t* cls;
-        std::vector<HWND> found;
-    } search{pid, cls, {}};
-    EnumWindows(
-        [](HWND hwnd, LPARAM data) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(data);
-            if (processOf(hwnd) == s->pid && className(hwnd) == s->cls) s->found.push_back(hwnd);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    TopSearch search{pid, cls, {}};
+    EnumWindows(&visitTop, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -257,6 +273,11 @@ int dump(DWORD pid, DWORD timeoutMs) {
         return w && IsWindowVisible(w) ? w : nullptr;
     });
     if (!main) return 2;
+    // The window shows before the program's message loop runs: wait until it waits for input.
+    if (HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid)) {
+        WaitForInputIdle(process, timeoutMs);
+        CloseHandle(process);
+    }
     print(L"title", textOf(main));
     RECT r{};
     GetWindowRect(main, &r);
@@ -308,6 +329,16 @@ int dump(DWORD pid, DWORD timeoutMs) {
     return 0;
 }
 
+int waitText(DWORD pid, const std::wstring& name, const std::wstring& text, DWORD timeoutMs) {
+    HWND main = mainWindow(pid);
+    HWND c = main ? findControl(main, name.c_str()) : nullptr;
+    if (!c) return fail(L"no such control");
+    std::wstring now;
+    const bool seen = waitFor(timeoutMs, [&] { return (now = textOf(c)) == text; });
+    print(L"text", now);
+    return seen ? 0 : 2;
+}
+
 // Opened before a click that ends the program, so that its end and exit code can be seen.
 HANDLE openProcess(DWORD pid) { return OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid); }
 
@@ -328,6 +359,74 @@ int postAndWait(DWORD pid, HWND to, UINT message, WPARAM wParam, LPARAM lParam, 
     PostMessageW(to, message, wParam, lParam);
     if (argc <= at) return 0;
     return waitExit(process, static_cast<DWORD>(std::wcstoul(argv[at], nullptr, 10)));
+}
+
+// The open-file dialog: a dialog box of PID that holds the file-name box.
+HWND fileDialog(DWORD pid) {
+    for (HWND w : topWindows(pid, L"#32770")) {
+        if (IsWindowVisible(w) && IsWindowEnabled(w) && (GetDlgItem(w, 0x47c) || GetDlgItem(w, 0x480))) return w;
+    }
+    return nullptr;
+}
+
+int fileDialogCommand(DWORD pid, DWORD timeoutMs, const std::wstring& path) {
+    HWND dialog = waitFor(timeoutMs, [&] { return fileDialog(pid); });
+    if (!dialog) return 2;
+    Sleep(300); // let it fill its folder view and name box
+    HWND name = GetDlgItem(dialog, 0x47c) ? GetDlgItem(dialog, 0x47c) : GetDlgItem(dialog, 0x480);
+    print(L"title", textOf(dialog));
+    print(L"filter", textOf(GetDlgItem(dialog, 0x470)));
+    print(L"preset", textOf(name));
+    int button = IDCANCEL;
+    if (path != L"-") {
+        if (path != L"+") SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+        button = IDOK;
+    }
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, button)));
+    const bool closed = waitFor(timeoutMs, [&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); });
+    return closed ? 0 : 2;
+}
+
+int upload(DWORD pid, DWORD timeoutMs, const std::wstring& stopAt) {
+    HWND main = mainWindow(pid);
+    HWND button = main ? findControl(main, L"UpLoad") : nullptr;
+    HWND status = main ? findControl(main, L"Status") : nullptr;
+    if (!button || !status) return fail(L"no window");
+    // The status before the click: read first, since the program answers only when it pumps.
+    std::wstring last = textOf(status);
+    PostMessageW(main, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED), reinterpret_cast<LPARAM>(button));
+    std::wstring seen;
+    bool left = false; // the status has left "Status: Idle"
+    const ULONGLONG start = GetTickCount64();
+    const ULONGLONG end = start + timeoutMs;
+    while (GetTickCount64() < end) {
+        if (HWND box = visibleMessageBox(pid)) {
+            Sleep(100);
+            print(L"statuses", seen);
+            print(L"box_title", textOf(box));
+            std::wstring text;
+            for (HWND c : children(box)) {
+                if (_wcsicmp(className(c).c_str(), L"Static") == 0 && !textOf(c).empty()) text = textOf(c);
+            }
+            print(L"box_text", text);
+            print(L"box_after_ms", std::to_wstring(GetTickCount64() - start));
+            return 0;
+        }
+        const std::wstring now = textOf(status);
+        if (now != last) {
+            seen += (seen.empty() ? L"" : L"|") + now;
+            last = now;
+        }
+        if (now != L"Status: Idle") left = true;
+        if ((!stopAt.empty() && now.rfind(stopAt, 0) == 0) || (left && now == L"Status: Idle")) {
+            print(L"statuses", seen);
+            print(L"box_title", L"");
+            return 0;
+        }
+        Sleep(10);
+    }
+    print(L"statuses", seen);
+    return 2;
 }
 
 int click(DWORD pid, const std::wstring& name, int argc, wchar_t** argv) {
@@ -367,6 +466,9 @@ int wmain(int argc, wchar_t** argv) {
     const auto number = [&](int i) { return argc > i ? static_cast<DWORD>(std::wcstoul(argv[i], nullptr, 10)) : 10000u; };
     if (command == L"msgbox") return messageBox(pid, number(3), argc > 4 ? argv[4] : L"");
     if (command == L"dump") return dump(pid, number(3));
+    if (command == L"filedialog" && argc > 4) return fileDialogCommand(pid, number(3), argv[4]);
+    if (command == L"upload") return upload(pid, number(3), argc > 4 ? argv[4] : L"");
+    if (command == L"wait-text" && argc > 5) return waitText(pid, argv[3], argv[4], number(5));
     if (command == L"click" && argc > 3) return click(pid, argv[3], argc, argv);
     if (command == L"select" && argc > 3) return select(pid, static_cast<int>(number(3)));
     if (command == L"settext" && argc > 4) return setText(pid, argv[3], argv[4]);

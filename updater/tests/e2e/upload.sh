@@ -91,15 +91,19 @@ expect "question" "$(value text "$out")" "You do not have a binary file loaded. 
 expect "question title" "$(value title "$out")" "Updater7304"
 expect "question buttons" "$(value buttons "$out")" "OK|Cancel"
 probe msgbox "$pid" 10000 ok >/dev/null
-out=$(probe filedialog "$pid" 30000 -) || fail "OK did not reopen the dialog"
-expect "dialog reopened with the rejected name" "$(value preset "$out")" "$images\\notes.txt"
-probe msgbox "$pid" 30000 cancel >/dev/null || fail "no question after the cancelled dialog"
+# The dialog opens again in the rejected file's folder with its name; Open as it is brings the
+# same full path back, and with it the question.
+out=$(probe filedialog "$pid" 30000 +) || fail "OK did not reopen the dialog"
+expect "dialog reopened with the rejected name" "$(value preset "$out")" "notes.txt"
+out=$(probe msgbox "$pid" 30000) || fail "no question for the same name"
+expect "question again" "$(value text "$out")" "You do not have a binary file loaded. Would you like to try again?"
+probe msgbox "$pid" 10000 cancel >/dev/null
 out=$(probe dump "$pid" 10000)
-expect "Cancel keeps the rejected name" "$(value FileText.text "$out")" "$images\\notes.txt"
+expect "Cancel keeps the rejected path" "$(value FileText.text "$out")" "$images\\notes.txt"
 
 probe click "$pid" Browse >/dev/null
 out=$(probe filedialog "$pid" 30000 "$images\\fw.bin") || fail "no file dialog"
-expect "dialog preset with the file box" "$(value preset "$out")" "$images\\notes.txt"
+expect "dialog preset with the file box" "$(value preset "$out")" "notes.txt"
 out=$(probe dump "$pid" 10000)
 expect "file chosen" "$(value FileText.text "$out")" "$images\\fw.bin"
 expect "no question for a .bin file" "$(value message_box "$out")" 0
@@ -108,7 +112,7 @@ expect "port 1 picked" "$(value ComPortSet.text "$out")" "1"
 echo "== upload to the simulated bootloader"
 # A slow flash write per block, so that the transfer can be seen on the screen.
 start_sim success1 --flash-delay-ms 150
-out=$(probe upload "$pid" 60000 "Status: Upload Sequence Started") || fail "the upload did not start sending"
+out=$(probe upload "$pid" 60000 "Status: Upload Sequence Started") || fail "the upload did not start sending: $out"
 shot upload-sending
 expect "statuses while waiting and sending" "$(value statuses "$out")" \
   "Status: Waiting for Bootloader Start Character|Status: Upload Sequence Started"
@@ -130,7 +134,7 @@ expect "area shows the finished transfer" "$area" \
 
 echo "== a silent controller: the time-out message"
 start_sim silent --silent
-out=$(probe upload "$pid" 60000) || fail "no time-out message"
+out=$(probe upload "$pid" 60000) || fail "no time-out message: $out"
 expect "status while waiting" "$(value statuses "$out")" "Status: Waiting for Bootloader Start Character"
 expect "time-out title" "$(value box_title "$out")" "Updater7304"
 expect "time-out message" "$(value box_text "$out")" "Serial Timeout. Please check QZ450 serial connection"
@@ -143,7 +147,7 @@ sim_summary >/dev/null
 
 echo "== a controller that cancels the transfer: no message"
 start_sim cancel --cancel-after 3
-out=$(probe upload "$pid" 60000) || fail "the upload did not end"
+out=$(probe upload "$pid" 60000) || fail "the upload did not end: $out"
 expect "statuses" "$(value statuses "$out")" \
   "Status: Waiting for Bootloader Start Character|Status: Upload Sequence Started|Status: Idle"
 expect "no message" "$(value box_title "$out")" ""
@@ -154,7 +158,7 @@ expect "simulator: cancelled" "$(json_field outcome "$summary")" cancelled
 
 echo "== COM5 with nothing behind it"
 probe select "$pid" 4 >/dev/null
-out=$(probe upload "$pid" 60000) || fail "no port message"
+out=$(probe upload "$pid" 60000) || fail "no port message: $out"
 expect "port message" "$(value box_text "$out")" \
   "COM 5 is in use by another program or doesn't exist on your computer. Please check and try again"
 expect "port message title" "$(value box_title "$out")" "Updater7304"
@@ -165,7 +169,7 @@ expect_idle "after the port message"
 echo "== a second upload works"
 probe select "$pid" 0 >/dev/null
 start_sim success2
-out=$(probe upload "$pid" 60000) || fail "no message after the second upload"
+out=$(probe upload "$pid" 60000) || fail "no message after the second upload: $out"
 expect "second success" "$(value box_text "$out")|$(value box_title "$out")" "File Transfer Complete|Success!"
 probe msgbox "$pid" 10000 ok >/dev/null
 summary=$(sim_summary)
@@ -177,7 +181,7 @@ expect_idle "after the second upload"
 
 echo "== Exit while waiting for the controller"
 start_sim silent2 --silent
-out=$(probe upload "$pid" 60000 "Status: Waiting for Bootloader Start Character") || fail "the upload did not wait"
+out=$(probe upload "$pid" 60000 "Status: Waiting for Bootloader Start Character") || fail "the upload did not wait: $out"
 end_by click "$pid" Exit
 expect "records saved" "$(head -n 2 "$ini" | tr -d '\r')" "1"$'\n'"\"$images\\fw.bin\""
 expect "state saved" "$(grep -a '^Window State=' "$ini" | tr -d '\r')" "Window State=0"
