@@ -138,7 +138,7 @@ std::string usageText() {
     text += "  --timeout SECONDS   give up waiting for the bootloader's \"%\" after SECONDS to\n";
     text += "                      SECONDS+1 seconds (1 to 254; default 5, as the window)\n";
     text += "  --no-wake           the controller already waits in its bootloader: skip the\n";
-    text += "                      wake-up command and only listen\n";
+    text += "                      wake-up command and the pause after it, only listen\n";
     text += "  --packet-timeout S  wait S seconds (0.1 to 60, default 1) for the answer to a\n";
     text += "                      block before sending it again (10 tries per block)\n";
     text += "  --json              print one JSON result object on stdout; other output goes\n";

@@ -169,6 +169,8 @@ private:
         UploadOptions uploadOptions;
         uploadOptions.timeoutLimit = options_.timeoutSeconds;
         uploadOptions.wake = options_.wake;
+        // A controller already in its bootloader needs no time to start it: listen at once.
+        if (!options_.wake) uploadOptions.listenPauseMs = 0;
         uploadOptions.applicationTitle = std::string(kProgramName);
         UploadSequence sequence(guarded, host, state, uploadOptions);
 

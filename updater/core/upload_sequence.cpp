@@ -7,7 +7,6 @@ constexpr std::string_view kWakeSettings1 = "9600,n,8,1";
 constexpr std::string_view kListenSettings = "57600,n,8,1";
 constexpr std::string_view kWakeSettings3 = "19200,n,8,1";
 constexpr std::uint32_t kShortPauseMs = 100;
-constexpr std::uint32_t kListenPauseMs = 500;
 } // namespace
 
 void tickSerialTimer(UpdaterState& state) {
@@ -88,7 +87,7 @@ UploadResult UploadSequence::run() {
     reopen(kListenSettings);
     std::string received;
     host_.showStatus(kStatusWaiting);
-    host_.sleep(kListenPauseMs);
+    host_.sleep(options_.listenPauseMs);
 
     for (;;) {
         host_.pumpMessages();

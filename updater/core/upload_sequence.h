@@ -70,6 +70,9 @@ struct UploadOptions {
     std::uint8_t timeoutLimit = 5;
     // False skips the three wake-up passes (the controller already listens).
     bool wake = true;
+    // Pause after opening for the listen, before the first poll (the window's 500 ms, which
+    // gives a woken controller time to start its bootloader).
+    std::uint32_t listenPauseMs = 500;
     // Title of the port and time-out messages.
     std::string applicationTitle = "Updater7304";
 };
