@@ -188,7 +188,13 @@ void Win32SerialPort::drainForClose() noexcept {
 void Win32SerialPort::close() noexcept {
     if (!isOpen()) return;
     drainForClose();
-    PurgeComm(handle_, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    // Output the drain gave up on is dropped, so that closing does not wait for it. Output
+    // already handed over is left alone: under Wine on a pty, clearing it also discards what
+    // the other end has not read yet (the wake-up command sent right before a close).
+    DWORD errors = 0;
+    COMSTAT status{};
+    const bool pending = ClearCommError(handle_, &errors, &status) && status.cbOutQue > 0;
+    PurgeComm(handle_, PURGE_RXABORT | PURGE_RXCLEAR | (pending ? PURGE_TXABORT | PURGE_TXCLEAR : 0));
     SetCommState(handle_, &saved_);
     SetCommTimeouts(handle_, &savedTimeouts_);
     CloseHandle(handle_);
