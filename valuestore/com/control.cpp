@@ -19,7 +19,10 @@ ValtroveControl::ValtroveControl() : store_(vs::systemFileSystem(), this) {
   store_.setDataFileSource([this] { return dataFilePath(); });
 }
 
-ValtroveControl::~ValtroveControl() { unlockModule(); }
+ValtroveControl::~ValtroveControl() {
+  if (window_) DestroyWindow(window_);
+  unlockModule();
+}
 
 HRESULT ValtroveControl::create(REFIID riid, void** out) {
   if (!out) return E_POINTER;
@@ -58,6 +61,14 @@ HRESULT STDMETHODCALLTYPE ValtroveControl::QueryInterface(REFIID riid, void** ou
     *out = static_cast<IProvideClassInfo2*>(this);
   else if (IsEqualIID(riid, IID_IOleObject))
     *out = static_cast<IOleObject*>(this);
+  else if (IsEqualIID(riid, IID_IOleInPlaceObject) || IsEqualIID(riid, IID_IOleWindow))
+    *out = static_cast<IOleInPlaceObject*>(this);
+  else if (IsEqualIID(riid, IID_IOleInPlaceActiveObject))
+    *out = static_cast<IOleInPlaceActiveObject*>(this);
+  else if (IsEqualIID(riid, IID_IOleControl))
+    *out = static_cast<IOleControl*>(this);
+  else if (IsEqualIID(riid, IID_IViewObject) || IsEqualIID(riid, IID_IViewObject2))
+    *out = static_cast<IViewObject2*>(this);
   else
     return E_NOINTERFACE;
   AddRef();
@@ -193,14 +204,17 @@ HRESULT STDMETHODCALLTYPE ValtroveControl::put_NewValueData(BSTR value) {
   return S_OK;
 }
 
+// The enabled state of the control's window when it has one; governs only user input.
 HRESULT STDMETHODCALLTYPE ValtroveControl::get_Enabled(VARIANT_BOOL* value) {
   if (!value) return E_POINTER;
-  *value = enabled_ ? VARIANT_TRUE : VARIANT_FALSE;
+  const bool enabled = window_ ? IsWindowEnabled(window_) != FALSE : enabled_;
+  *value = enabled ? VARIANT_TRUE : VARIANT_FALSE;
   return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE ValtroveControl::put_Enabled(VARIANT_BOOL value) {
   enabled_ = value != VARIANT_FALSE;
+  if (window_) EnableWindow(window_, enabled_);
   propertyChanged(0x68030002);
   return S_OK;
 }

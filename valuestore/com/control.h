@@ -29,6 +29,10 @@ class ValtroveControl final : public _Valtrove,
                               public IConnectionPointContainer,
                               public IProvideClassInfo2,
                               public IOleObject,
+                              public IOleInPlaceObject,
+                              public IOleInPlaceActiveObject,
+                              public IOleControl,
+                              public IViewObject2,
                               private vs::Warner {
  public:
   static HRESULT create(REFIID riid, void** out);
@@ -102,6 +106,40 @@ class ValtroveControl final : public _Valtrove,
   HRESULT STDMETHODCALLTYPE GetMiscStatus(DWORD aspect, DWORD* status) override;
   HRESULT STDMETHODCALLTYPE SetColorScheme(LOGPALETTE* palette) override;
 
+  // IOleWindow (IOleInPlaceObject, IOleInPlaceActiveObject)
+  HRESULT STDMETHODCALLTYPE GetWindow(HWND* window) override;
+  HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL enter) override;
+  // IOleInPlaceObject
+  HRESULT STDMETHODCALLTYPE InPlaceDeactivate() override;
+  HRESULT STDMETHODCALLTYPE UIDeactivate() override;
+  HRESULT STDMETHODCALLTYPE SetObjectRects(LPCRECT position, LPCRECT clip) override;
+  HRESULT STDMETHODCALLTYPE ReactivateAndUndo() override;
+  // IOleInPlaceActiveObject
+  HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG msg) override;
+  HRESULT STDMETHODCALLTYPE OnFrameWindowActivate(BOOL activate) override;
+  HRESULT STDMETHODCALLTYPE OnDocWindowActivate(BOOL activate) override;
+  HRESULT STDMETHODCALLTYPE ResizeBorder(LPCRECT border, IOleInPlaceUIWindow* window, BOOL frame) override;
+  HRESULT STDMETHODCALLTYPE EnableModeless(BOOL enable) override;
+  // IOleControl
+  HRESULT STDMETHODCALLTYPE GetControlInfo(CONTROLINFO* info) override;
+  HRESULT STDMETHODCALLTYPE OnMnemonic(MSG* msg) override;
+  HRESULT STDMETHODCALLTYPE OnAmbientPropertyChange(DISPID id) override;
+  HRESULT STDMETHODCALLTYPE FreezeEvents(BOOL freeze) override;
+  // IViewObject2
+  HRESULT STDMETHODCALLTYPE Draw(DWORD aspect, LONG index, void* aspectInfo, DVTARGETDEVICE* device, HDC targetDevice,
+                                 HDC dc, LPCRECTL bounds, LPCRECTL metafileBounds, BOOL(STDMETHODCALLTYPE* cont)(ULONG_PTR),
+                                 ULONG_PTR contArgument) override;
+  HRESULT STDMETHODCALLTYPE GetColorSet(DWORD aspect, LONG index, void* aspectInfo, DVTARGETDEVICE* device,
+                                        HDC targetDevice, LOGPALETTE** colors) override;
+  HRESULT STDMETHODCALLTYPE Freeze(DWORD aspect, LONG index, void* aspectInfo, DWORD* freeze) override;
+  HRESULT STDMETHODCALLTYPE Unfreeze(DWORD freeze) override;
+  HRESULT STDMETHODCALLTYPE SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) override;
+  HRESULT STDMETHODCALLTYPE GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** sink) override;
+  HRESULT STDMETHODCALLTYPE GetExtent(DWORD aspect, LONG index, DVTARGETDEVICE* device, LPSIZEL size) override;
+
+  // The click in a shown control: reloads the values.
+  HRESULT click();
+
   // The control's fixed size: 480 by 480 twips, in HIMETRIC (0.01 mm).
   static constexpr LONG kSizeHimetric = (480 * 2540 + 720) / 1440;
 
@@ -124,6 +162,8 @@ class ValtroveControl final : public _Valtrove,
   void propertyChanged(DISPID id);
   // InitNew of both persistence interfaces.
   void initialiseProperties();
+  // In-place activation in the site's window (a window of its own, shown only in design mode).
+  HRESULT activateInPlace(IOleClientSite* site);
 
   LONG refs_ = 1;
   vs::ValueStore store_;
@@ -138,6 +178,14 @@ class ValtroveControl final : public _Valtrove,
   ConnectionPoint events_{this, DIID___Valtrove};
   ComPtr<IOleClientSite> site_;
   ComPtr<IOleAdviseHolder> adviseHolder_;
+  ComPtr<IOleInPlaceSite> inPlaceSite_;
+  HWND window_ = nullptr;
+  ComPtr<IAdviseSink> viewSink_;
+  DWORD viewAspects_ = 0;
+  DWORD viewFlags_ = 0;
 };
+
+// Draws the control's picture (the toolbox bitmap) stretched over a rectangle.
+void drawControlPicture(HDC dc, const RECT& bounds);
 
 }  // namespace vtc

@@ -309,6 +309,7 @@ HRESULT STDMETHODCALLTYPE ValtroveControl::GetClientSite(IOleClientSite** site) 
 HRESULT STDMETHODCALLTYPE ValtroveControl::SetHostNames(LPCOLESTR, LPCOLESTR) { return S_OK; }
 
 HRESULT STDMETHODCALLTYPE ValtroveControl::Close(DWORD) {
+  InPlaceDeactivate();
   if (adviseHolder_) adviseHolder_->SendOnClose();
   return S_OK;
 }
@@ -327,14 +328,15 @@ HRESULT STDMETHODCALLTYPE ValtroveControl::GetClipboardData(DWORD, IDataObject**
   return E_NOTIMPL;
 }
 
-HRESULT STDMETHODCALLTYPE ValtroveControl::DoVerb(LONG verb, LPMSG, IOleClientSite*, LONG, HWND, LPCRECT) {
-  // Invisible at run time: activation and showing succeed without a window of its own.
+HRESULT STDMETHODCALLTYPE ValtroveControl::DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG, HWND, LPCRECT) {
   switch (verb) {
     case OLEIVERB_PRIMARY:
     case OLEIVERB_SHOW:
     case OLEIVERB_INPLACEACTIVATE:
     case OLEIVERB_UIACTIVATE:
+      return activateInPlace(site ? site : site_.get());
     case OLEIVERB_HIDE:
+      if (window_) ShowWindow(window_, SW_HIDE);
       return S_OK;
     default:
       return OLEOBJ_S_INVALIDVERB;

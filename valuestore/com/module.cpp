@@ -269,8 +269,11 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) 
       DisableThreadLibraryCalls(module);
       break;
     case DLL_PROCESS_DETACH:
-      // At process exit (reserved set) other libraries may be gone already: leave the memory.
-      if (!reserved) vtc::releaseTypeInformation();
+      // At process exit (reserved set) other libraries may be gone already: leave them.
+      if (!reserved) {
+        vtc::releaseTypeInformation();
+        vtc::unregisterControlWindowClass();
+      }
       break;
     default:
       break;

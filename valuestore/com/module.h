@@ -56,6 +56,9 @@ HRESULT raiseError(int number, std::wstring_view description, REFIID iid);
 HRESULT raiseError(int number, REFIID iid);  // with the standard description of the number
 std::wstring_view standardDescription(int number);
 
+// Removes the control's window class when the library unloads.
+void unregisterControlWindowClass();
+
 // Creates a Valtrove control object (class factory entry).
 HRESULT createValtrove(IUnknown* outer, REFIID riid, void** out);
 

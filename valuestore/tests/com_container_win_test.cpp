@@ -303,6 +303,184 @@ class Site final : public IOleClientSite {
   long refs = 0;
 };
 
+// An in-place site on a window of the test, answering the ambient UserMode.
+class InPlaceSite final : public IOleClientSite, public IOleInPlaceSite, public IDispatch {
+ public:
+  HWND parent = nullptr;
+  bool userMode = false;
+  int activations = 0;
+  int deactivations = 0;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    *out = nullptr;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IOleClientSite))
+      *out = static_cast<IOleClientSite*>(this);
+    else if (IsEqualIID(riid, IID_IOleInPlaceSite) || IsEqualIID(riid, IID_IOleWindow))
+      *out = static_cast<IOleInPlaceSite*>(this);
+    else if (IsEqualIID(riid, IID_IDispatch))
+      *out = static_cast<IDispatch*>(this);
+    else
+      return E_NOINTERFACE;
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  // IOleClientSite
+  HRESULT STDMETHODCALLTYPE SaveObject() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE GetMoniker(DWORD, DWORD, IMoniker** m) override {
+    *m = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE GetContainer(IOleContainer** c) override {
+    *c = nullptr;
+    return E_NOINTERFACE;
+  }
+  HRESULT STDMETHODCALLTYPE ShowObject() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnShowWindow(BOOL) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE RequestNewObjectLayout() override { return E_NOTIMPL; }
+  // IOleInPlaceSite
+  HRESULT STDMETHODCALLTYPE GetWindow(HWND* window) override {
+    *window = parent;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE CanInPlaceActivate() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnInPlaceActivate() override {
+    ++activations;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnUIActivate() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document, LPRECT position,
+                                             LPRECT clip, LPOLEINPLACEFRAMEINFO) override {
+    *frame = nullptr;
+    *document = nullptr;
+    *position = RECT{10, 20, 510, 220};  // asks for 500 by 200 pixels
+    *clip = *position;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Scroll(SIZE) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE OnUIDeactivate(BOOL) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnInPlaceDeactivate() override {
+    ++deactivations;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE DiscardUndoState() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE DeactivateAndUndo() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnPosRectChange(LPCRECT) override { return S_OK; }
+  // IDispatch: the ambient properties
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+    *count = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
+                                   UINT*) override {
+    if (id != DISPID_AMBIENT_USERMODE || !result) return DISP_E_MEMBERNOTFOUND;
+    V_VT(result) = VT_BOOL;
+    V_BOOL(result) = userMode ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+  }
+};
+
+int controlPixels() {
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+  ReleaseDC(nullptr, screen);
+  return MulDiv(480, dpi, 1440);
+}
+
+TEST_F(Container, InPlaceActivationGivesAFixedSizeWindowThatHoldsEnabledAndReloadsOnClick) {
+  ScratchFolder folder;
+  const std::wstring path = folder.file(L"values.txt");
+  ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"DataFile", text(path).ref()).hr);
+  ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"Enabled", boolean(false).ref()).hr);
+  InPlaceSite site;
+  site.parent = CreateWindowExW(0, L"STATIC", L"form", WS_OVERLAPPEDWINDOW, 0, 0, 600, 400, nullptr, nullptr,
+                                nullptr, nullptr);
+  ASSERT_NE(site.parent, nullptr);
+  auto ole = as<IOleObject>(control_.get(), IID_IOleObject);
+  ASSERT_HRESULT_SUCCEEDED(ole->SetClientSite(&site));
+  ASSERT_HRESULT_SUCCEEDED(ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, site.parent, nullptr));
+  EXPECT_EQ(site.activations, 1);
+  auto inPlace = as<IOleInPlaceObject>(control_.get(), IID_IOleInPlaceObject);
+  HWND window = nullptr;
+  ASSERT_HRESULT_SUCCEEDED(inPlace->GetWindow(&window));
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(GetParent(window), site.parent);
+  EXPECT_TRUE(GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) << "shown while the form is designed";
+  RECT rect{};
+  GetWindowRect(window, &rect);
+  EXPECT_EQ(rect.right - rect.left, controlPixels());
+  EXPECT_EQ(rect.bottom - rect.top, controlPixels());
+  const RECT big{0, 0, 2000, 100};
+  ASSERT_HRESULT_SUCCEEDED(inPlace->SetObjectRects(&big, &big));
+  GetWindowRect(window, &rect);
+  EXPECT_EQ(rect.right - rect.left, controlPixels());
+
+  // Enabled is the window's enabled state.
+  EXPECT_FALSE(IsWindowEnabled(window));
+  ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"Enabled", boolean(true).ref()).hr);
+  EXPECT_TRUE(IsWindowEnabled(window));
+  EnableWindow(window, FALSE);
+  EXPECT_EQ(V_BOOL(call(control_.get(), L"Enabled").result.get()), VARIANT_FALSE);
+
+  // A click reloads the values: the missing data file gets its default content.
+  SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+  SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+  EXPECT_EQ(readBytes(path), dataFile("(NULL)", "NULL (0)"));
+
+  ASSERT_HRESULT_SUCCEEDED(inPlace->InPlaceDeactivate());
+  EXPECT_EQ(site.deactivations, 1);
+  EXPECT_FALSE(IsWindow(window));
+  EXPECT_EQ(V_BOOL(call(control_.get(), L"Enabled").result.get()), VARIANT_FALSE) << "kept without a window";
+  ASSERT_HRESULT_SUCCEEDED(ole->SetClientSite(nullptr));
+
+  // At run time the window is not shown.
+  site.userMode = true;
+  ComPtr<IDispatch> running = createControl();
+  auto runningOle = as<IOleObject>(running.get(), IID_IOleObject);
+  ASSERT_HRESULT_SUCCEEDED(runningOle->SetClientSite(&site));
+  ASSERT_HRESULT_SUCCEEDED(runningOle->DoVerb(OLEIVERB_SHOW, nullptr, &site, 0, site.parent, nullptr));
+  HWND hidden = nullptr;
+  ASSERT_HRESULT_SUCCEEDED(as<IOleInPlaceObject>(running.get(), IID_IOleInPlaceObject)->GetWindow(&hidden));
+  EXPECT_FALSE(GetWindowLongW(hidden, GWL_STYLE) & WS_VISIBLE);
+  ASSERT_HRESULT_SUCCEEDED(runningOle->Close(OLECLOSE_NOSAVE));
+  EXPECT_FALSE(IsWindow(hidden));
+  ASSERT_HRESULT_SUCCEEDED(runningOle->SetClientSite(nullptr));
+  DestroyWindow(site.parent);
+}
+
+TEST_F(Container, DrawShowsTheToolboxPicture) {
+  auto view = as<IViewObject2>(control_.get(), IID_IViewObject2);
+  ASSERT_TRUE(view);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = 16;
+  info.bmiHeader.biHeight = -15;  // top-down
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HDC dc = CreateCompatibleDC(nullptr);
+  HBITMAP target = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  ASSERT_NE(target, nullptr);
+  HGDIOBJ previous = SelectObject(dc, target);
+  const RECTL bounds{0, 0, 16, 15};
+  ASSERT_HRESULT_SUCCEEDED(view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr, nullptr, 0));
+  EXPECT_EQ(GetPixel(dc, 0, 0), RGB(192, 192, 192));
+  EXPECT_EQ(GetPixel(dc, 1, 1), RGB(0, 0, 128));
+  EXPECT_EQ(GetPixel(dc, 5, 2), RGB(0, 96, 255));
+  EXPECT_EQ(GetPixel(dc, 3, 5), RGB(192, 0, 0));
+  EXPECT_EQ(view->Draw(DVASPECT_ICON, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr, nullptr, 0), DV_E_DVASPECT);
+  EXPECT_EQ(view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc, nullptr, nullptr, nullptr, 0), E_INVALIDARG);
+  SelectObject(dc, previous);
+  DeleteObject(target);
+  DeleteDC(dc);
+  SIZEL size{};
+  ASSERT_HRESULT_SUCCEEDED(view->GetExtent(DVASPECT_CONTENT, -1, nullptr, &size));
+  EXPECT_EQ(size.cx, MulDiv(480, 2540, 1440));
+}
+
 TEST_F(Container, TenThousandSiteActivateCloseReleaseCyclesLeaveNothingAlive) {
   control_.reset();
   Site site;
