@@ -375,16 +375,6 @@ TEST(ConsoleHostSequence, SilentControllerTimesOutAfterTheLimitSeconds) {
     EXPECT_EQ(rig.opened, 5); // opening, three wake-up passes, the listen
 }
 
-TEST(ConsoleHostSequence, StartCharacterLeadsToTheTransfer) {
-    SequenceRig rig;
-    rig.recorder.queueInput("");
-    rig.recorder.queueInput("%");
-    const UploadResult result = rig.run();
-    EXPECT_EQ(result.outcome, UploadOutcome::Success);
-    EXPECT_TRUE(rig.log.contains("Output={"));
-    EXPECT_TRUE(rig.log.contains("SendFile"));
-}
-
 TEST(ConsoleHostSequence, CtrlCDuringTheWakeUpStopsTheLineAndClosesThePort) {
     SequenceRig rig;
     // Ctrl-C during the first pause of the first wake-up pass.
