@@ -152,16 +152,18 @@ PortStatus Win32SerialPort::applyLine(const LineSettings& line, Handshaking hand
     return PortStatus{};
 }
 
-// Reads return at once with what is there; with nothing there they wait up to the timeout for
-// the first byte (MAXDWORD interval and multiplier). Writes may take the time their bytes need
-// on the line plus a margin.
+// A read without wait returns at once with what is there (MAXDWORD interval, no total). A read
+// that waits asks for one byte with a total timeout, so it ends with the first byte to arrive:
+// the MAXDWORD interval-and-multiplier form that promises the same is not honoured by every
+// implementation of the API (Wine waits out the whole timeout). Writes may take the time their
+// bytes need on the line plus a margin.
 bool Win32SerialPort::setReadTimeout(int timeoutMs) {
     if (readTimeoutSet_ == timeoutMs) return true;
     COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = MAXDWORD;
     if (timeoutMs > 0) {
-        timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
         timeouts.ReadTotalTimeoutConstant = static_cast<DWORD>(timeoutMs);
+    } else {
+        timeouts.ReadIntervalTimeout = MAXDWORD;
     }
     timeouts.WriteTotalTimeoutMultiplier = characterTimeMicros(line_) / 1000 + 1;
     timeouts.WriteTotalTimeoutConstant = kWriteMarginMs;
@@ -253,7 +255,7 @@ ReadResult Win32SerialPort::read(std::span<std::uint8_t> buffer, int timeoutMs) 
         return {ReadStatus::error, 0};
     }
     DWORD got = 0;
-    const auto wanted = static_cast<DWORD>(std::min<std::size_t>(buffer.size(), 1u << 20));
+    const auto wanted = timeoutMs > 0 ? DWORD{1} : static_cast<DWORD>(std::min<std::size_t>(buffer.size(), 1u << 20));
     if (!ReadFile(handle_, buffer.data(), wanted, &got, nullptr)) {
         readError_ = failure(PortErrorKind::io, "read", GetLastError());
         return {ReadStatus::error, 0};

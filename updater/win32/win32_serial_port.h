@@ -1,7 +1,7 @@
 #pragma once
 // SerialPort over the Win32 communications API: "\\.\COMn" opened exclusively, the line from a
-// DCB, reads that wait through COMMTIMEOUTS (return at once when bytes are there, else wait up
-// to the timeout for the first one), driver buffer sizes through SetupComm.
+// DCB, reads that wait through COMMTIMEOUTS (return at once with what is there, or wait up to
+// the timeout for the first byte), driver buffer sizes through SetupComm.
 
 #include "serial_port.h"
 
@@ -33,6 +33,8 @@ public:
     ReadResult read(std::span<std::uint8_t> buffer, int timeoutMs) override;
     const PortStatus& lastReadError() const override { return readError_; }
     PortStatus discardInput() override;
+
+    HANDLE nativeHandle() const { return handle_; }
 
 private:
     PortStatus applyLine(const LineSettings& line, Handshaking handshaking);
