@@ -3,7 +3,8 @@
 # - the first start in an empty folder warns that the settings file could not be loaded, before
 #   the window shows; the window then shows its title, "Status: Idle", the port text "0" with
 #   the eight ports, the controls at their places, Browse focused;
-# - Exit writes updater7304.ini byte for byte;
+# - Tab walks the controls in tab order; Exit (here by its access key Alt+X) writes
+#   updater7304.ini byte for byte;
 # - a second start restores port, path (with commas) and geometry; a picked port and a typed
 #   path are saved;
 # - "Window State" 2 starts maximised; the close box saves too.
@@ -56,8 +57,14 @@ for control in Browse UpLoad Exit FileText ComPortSet Label1 Status BravlinkCRC2
     "$(value "$control.enabled" "$out")$(value "$control.visible" "$out")" "11"
 done
 
+# The keyboard walks the tab stops in order and wraps; Alt+X is the Exit button.
+for next in FileText ComPortSet UpLoad Exit Browse; do
+  probe key "$pid" tab >/dev/null
+  expect "Tab moves the focus to $next" "$(value focus "$(probe dump "$pid" 10000)")" "$next"
+done
+
 IFS=, read -r left top right bottom <<<"$(value window "$out")"
-end_by click "$pid" Exit
+end_by key "$pid" alt+x
 expect_file "settings file written at Exit" "$ini" \
   "0${crlf}\"\"${crlf}[Main]${crlf}Window Width=$(((right - left) * 15))${crlf}Window Height=$(((bottom - top) * 15))${crlf}Window Top=$((top * 15))${crlf}Window Left=$((left * 15))${crlf}Window State=0${crlf}"
 

@@ -22,6 +22,9 @@
 //   ui_probe click PID Browse|UpLoad|Exit [TIMEOUT_MS]
 //                                        click the button; with a time-out, wait for the
 //                                        process to end and print its exit code
+//   ui_probe key PID tab|alt+LETTER [TIMEOUT_MS]
+//                                        the key as the keyboard gives it to the focused control;
+//                                        with a time-out, waits as click does
 //   ui_probe select PID INDEX            pick item INDEX of the port list
 //   ui_probe settext PID FileText|ComPortSet TEXT
 //   ui_probe close PID [TIMEOUT_MS]      the close box; waits as click does
@@ -38,6 +41,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -179,6 +183,8 @@ HWND findControl(HWND main, const wchar_t* name) {
 }
 
 std::wstring nameOf(HWND main, HWND hwnd) {
+    // A window inside a control (the edit field of the combo box) counts as the control.
+    while (hwnd && GetParent(hwnd) && GetParent(hwnd) != main) hwnd = GetParent(hwnd);
     for (const Named& n : kControls) {
         if (findControl(main, n.name) == hwnd) return n.name;
     }
@@ -437,6 +443,27 @@ int click(DWORD pid, const std::wstring& name, int argc, wchar_t** argv) {
                        reinterpret_cast<LPARAM>(button), argc, argv, 4);
 }
 
+int key(DWORD pid, const std::wstring& name, int argc, wchar_t** argv) {
+    HWND main = mainWindow(pid);
+    if (!main) return fail(L"no window");
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof gui;
+    GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &gui);
+    HWND target = gui.hwndFocus ? gui.hwndFocus : main;
+    if (name == L"tab") {
+        PostMessageW(target, WM_KEYDOWN, VK_TAB, 0x000F0001);
+        PostMessageW(target, WM_KEYUP, VK_TAB, static_cast<LPARAM>(0xC00F0001u));
+        return 0;
+    }
+    if (name.size() == 5 && name.rfind(L"alt+", 0) == 0) {
+        // What TranslateMessage makes of Alt held with a letter: the character, context bit set.
+        return postAndWait(pid, target, WM_SYSCHAR, towlower(name[4]), static_cast<LPARAM>(0x20000001u), argc, argv,
+                           4);
+    }
+    return fail(L"unknown key");
+}
+
+
 int select(DWORD pid, int index) {
     HWND main = mainWindow(pid);
     HWND combo = main ? findControl(main, L"ComPortSet") : nullptr;
@@ -470,6 +497,7 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"upload") return upload(pid, number(3), argc > 4 ? argv[4] : L"");
     if (command == L"wait-text" && argc > 5) return waitText(pid, argv[3], argv[4], number(5));
     if (command == L"click" && argc > 3) return click(pid, argv[3], argc, argv);
+    if (command == L"key" && argc > 3) return key(pid, argv[3], argc, argv);
     if (command == L"select" && argc > 3) return select(pid, static_cast<int>(number(3)));
     if (command == L"settext" && argc > 4) return setText(pid, argv[3], argv[4]);
     if (command == L"close") {

@@ -113,7 +113,16 @@ echo "== upload to the simulated bootloader"
 # A slow flash write per block, so that the transfer can be seen on the screen.
 start_sim success1 --flash-delay-ms 150
 out=$(probe upload "$pid" 60000 "Status: Upload Sequence Started") || fail "the upload did not start sending: $out"
-shot upload-sending
+if [[ -n ${QZ_E2E_SHOTS:-} ]]; then
+  # The picture a few blocks into the transfer.
+  for _ in $(seq 50); do
+    case $(value BravlinkCRC2.text "$(probe dump "$pid" 5000)") in
+      *"Block "[4-9]" of"* | *"Block "[12][0-9]" of"*) break ;;
+    esac
+    sleep 0.1
+  done
+  shot upload-sending
+fi
 expect "statuses while waiting and sending" "$(value statuses "$out")" \
   "Status: Waiting for Bootloader Start Character|Status: Upload Sequence Started"
 out=$(probe msgbox "$pid" 60000) || fail "no message after the upload"
