@@ -7,7 +7,8 @@
 # - a silent controller: the time-out message; a controller that cancels: no message; COM5
 #   with nothing behind it: the port message; each time back to Idle with the controls enabled;
 # - a second upload after all of these works;
-# - Exit while the upload waits for the controller ends the program and saves the settings.
+# - Exit while the upload waits for the controller ends the program and saves the settings;
+#   so does the close box while the file is being sent (the receiver is told: CAN).
 #
 # Usage: upload.sh UPDATER_EXE UI_PROBE_EXE [QZ450SIM]
 # QZ450SIM defaults to the native build's build/linux/qz450sim.
@@ -196,5 +197,16 @@ expect "records saved" "$(head -n 2 "$ini" | tr -d '\r')" "1"$'\n'"\"$images\\fw
 expect "state saved" "$(grep -a '^Window State=' "$ini" | tr -d '\r')" "Window State=0"
 kill "$sim_pid" 2>/dev/null || true
 sim_summary >/dev/null
+
+echo "== the close box during the transfer"
+start_updater
+probe dump "$pid" 30000 >/dev/null || fail "the window did not show"
+start_sim closing --flash-delay-ms 300
+out=$(probe upload "$pid" 60000 "Status: Upload Sequence Started") || fail "the upload did not start sending: $out"
+end_by close "$pid"
+summary=$(sim_summary)
+expect "simulator: the transfer was cancelled by the sender" \
+  "$(json_field outcome "$summary") $(json_field reason "$summary")" "cancelled sender"
+expect "records saved" "$(head -n 2 "$ini" | tr -d '\r')" "1"$'\n'"\"$images\\fw.bin\""
 
 e2e_finish
