@@ -207,14 +207,17 @@ HRESULT STDMETHODCALLTYPE ValtroveControl::put_NewValueData(BSTR value) {
 // The enabled state of the control's window when it has one; governs only user input.
 HRESULT STDMETHODCALLTYPE ValtroveControl::get_Enabled(VARIANT_BOOL* value) {
   if (!value) return E_POINTER;
-  const bool enabled = window_ ? IsWindowEnabled(window_) != FALSE : enabled_;
-  *value = enabled ? VARIANT_TRUE : VARIANT_FALSE;
+  *value = enabledState() ? VARIANT_TRUE : VARIANT_FALSE;
   return S_OK;
 }
 
+void ValtroveControl::setEnabledState(bool enabled) {
+  enabled_ = enabled;
+  if (window_) EnableWindow(window_, enabled);
+}
+
 HRESULT STDMETHODCALLTYPE ValtroveControl::put_Enabled(VARIANT_BOOL value) {
-  enabled_ = value != VARIANT_FALSE;
-  if (window_) EnableWindow(window_, enabled_);
+  setEnabledState(value != VARIANT_FALSE);
   propertyChanged(0x68030002);
   return S_OK;
 }

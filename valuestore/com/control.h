@@ -160,6 +160,9 @@ class ValtroveControl final : public _Valtrove,
   void warnAmbiguous() override;
   // Tells the container through IPropertyNotifySink that a property changed (after a host's write).
   void propertyChanged(DISPID id);
+  // The enabled state: the window's when the control has one, and the held state.
+  void setEnabledState(bool enabled);
+  bool enabledState() const { return window_ ? IsWindowEnabled(window_) != FALSE : enabled_; }
   // InitNew of both persistence interfaces.
   void initialiseProperties();
   // In-place activation in the site's window (a window of its own, shown only in design mode).

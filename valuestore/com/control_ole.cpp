@@ -174,7 +174,7 @@ HRESULT STDMETHODCALLTYPE ValtroveControl::Load(IPropertyBag* bag, IErrorLog* lo
   Variant flag;
   if (FAILED(VariantChangeType(flag.get(), value.get(), 0, VT_BOOL)))
     return raiseError(automationError::typeMismatch, IID_IPersistPropertyBag);
-  enabled_ = V_BOOL(flag.get()) != VARIANT_FALSE;
+  setEnabledState(V_BOOL(flag.get()) != VARIANT_FALSE);
 
   hr = readProperty(bag, L"DataFile", kDataFileId, log, value);
   if (FAILED(hr)) return hr;
@@ -193,7 +193,7 @@ HRESULT STDMETHODCALLTYPE ValtroveControl::Load(IPropertyBag* bag, IErrorLog* lo
 
 HRESULT STDMETHODCALLTYPE ValtroveControl::Save(IPropertyBag* bag, BOOL clearDirty, BOOL saveAll) {
   if (!bag) return E_POINTER;
-  Variant enabled = boolValue(enabled_);
+  Variant enabled = boolValue(enabledState());
   Variant rewrite = boolValue(store_.automaticRewrite());
   const struct {
     const wchar_t* key;
@@ -222,7 +222,7 @@ HRESULT STDMETHODCALLTYPE ValtroveControl::Load(IStream* stream) {
   if (magic != kStreamMagic || version != kStreamVersion) return STG_E_OLDFORMAT;
   VARIANT_BOOL flag = VARIANT_FALSE;
   if (FAILED(hr = readBytes(stream, &flag, sizeof(flag)))) return hr;
-  enabled_ = flag != VARIANT_FALSE;
+  setEnabledState(flag != VARIANT_FALSE);
   Variant value;
   if (FAILED(hr = decodeValue(stream, value))) return hr;
   dataFile_ = std::move(value);
@@ -240,7 +240,7 @@ HRESULT STDMETHODCALLTYPE ValtroveControl::Save(IStream* stream, BOOL clearDirty
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
-  const VARIANT_BOOL enabled = enabled_ ? VARIANT_TRUE : VARIANT_FALSE;
+  const VARIANT_BOOL enabled = enabledState() ? VARIANT_TRUE : VARIANT_FALSE;
   const VARIANT_BOOL rewrite = store_.automaticRewrite() ? VARIANT_TRUE : VARIANT_FALSE;
   HRESULT hr = writeBytes(stream, &kStreamMagic, sizeof(kStreamMagic));
   if (SUCCEEDED(hr)) hr = writeBytes(stream, &kStreamVersion, sizeof(kStreamVersion));

@@ -1,5 +1,6 @@
 // Checks what regsvr32 left in the registry for ValtroveCtrl.ocx: run by the registration tests
-// with --gtest_filter=Registered.* after "regsvr32" and Unregistered.* after "regsvr32 /u".
+// with --gtest_filter=Registered.* after "regsvr32" and Unregistered.* after "regsvr32 /u"; and,
+// while registered, AtlHost.*: the control hosted by name in the platform's ATL container window.
 #include "support/com_client.h"
 
 namespace vtc::test {
@@ -93,6 +94,115 @@ TEST(Registered, TypeLibraryAndInterfaces) {
     EXPECT_EQ(value(key + L"\\TypeLib"), L"{F68C528B-64A3-436B-8EB5-6ADFCAFC4C65}") << names[i];
     EXPECT_EQ(value(key + L"\\TypeLib", L"Version"), L"67.0") << names[i];
   }
+}
+
+// The ATL container window class, from the platform's atl.dll.
+struct AtlContainer {
+  HMODULE atl = LoadLibraryW(L"atl.dll");
+  BOOL(WINAPI* init)() = nullptr;
+  HRESULT(WINAPI* getControl)(HWND, IUnknown**) = nullptr;
+  AtlContainer() {
+    if (!atl) return;
+    init = reinterpret_cast<BOOL(WINAPI*)()>(reinterpret_cast<void*>(GetProcAddress(atl, "AtlAxWinInit")));
+    getControl = reinterpret_cast<HRESULT(WINAPI*)(HWND, IUnknown**)>(
+        reinterpret_cast<void*>(GetProcAddress(atl, "AtlAxGetControl")));
+  }
+  // A container window of the asked size hosting a control created from the ProgID.
+  HWND host(HWND parent, int width, int height) const {
+    return CreateWindowExW(0, L"AtlAxWin", kProgId, WS_CHILD | WS_VISIBLE, 0, 0, width, height, parent, nullptr,
+                           nullptr, nullptr);
+  }
+};
+
+TEST(AtlHost, HostedControlKeepsItsSizeAndPersistsThroughBagAndStream) {
+  Apartment apartment;
+  AtlContainer atl;
+  ASSERT_TRUE(atl.init && atl.getControl) << "atl.dll";
+  ASSERT_TRUE(atl.init());
+  HWND form = CreateWindowExW(0, L"STATIC", L"form", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 640, 480, nullptr, nullptr,
+                              nullptr, nullptr);
+  ASSERT_NE(form, nullptr);
+  HWND first = atl.host(form, 2000 / 15, 100 / 15);  // 2000 by 100 twips asked
+  ASSERT_NE(first, nullptr);
+  ComPtr<IUnknown> hosted;
+  ASSERT_HRESULT_SUCCEEDED(atl.getControl(first, hosted.out()));
+  ComPtr<IDispatch> control;
+  ASSERT_HRESULT_SUCCEEDED(hosted->QueryInterface(IID_IDispatch, control.outVoid()));
+  ComPtr<IOleObject> ole;
+  ASSERT_HRESULT_SUCCEEDED(hosted->QueryInterface(IID_IOleObject, ole.outVoid()));
+  ComPtr<IOleClientSite> site;
+  ASSERT_HRESULT_SUCCEEDED(ole->GetClientSite(site.out()));
+  EXPECT_TRUE(site) << "the container sited the control";
+  SIZEL size{};
+  ASSERT_HRESULT_SUCCEEDED(ole->GetExtent(DVASPECT_CONTENT, &size));
+  EXPECT_EQ(size.cx, MulDiv(480, 2540, 1440));
+  EXPECT_EQ(size.cy, MulDiv(480, 2540, 1440));
+
+  // Properties set through the host go through a stream save and load into a second hosted control.
+  ASSERT_HRESULT_SUCCEEDED(put(control.get(), L"DataFile", integer(12).ref()).hr);
+  ASSERT_HRESULT_SUCCEEDED(put(control.get(), L"AutomaticRewrite", boolean(true).ref()).hr);
+  ComPtr<IPersistStreamInit> persist;
+  ASSERT_HRESULT_SUCCEEDED(hosted->QueryInterface(IID_IPersistStreamInit, persist.outVoid()));
+  EXPECT_EQ(persist->IsDirty(), S_OK);
+  ComPtr<IStream> stream;
+  ASSERT_HRESULT_SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, stream.out()));
+  ASSERT_HRESULT_SUCCEEDED(persist->Save(stream.get(), TRUE));
+  HWND second = atl.host(form, 10, 10);
+  ComPtr<IUnknown> reloaded;
+  ASSERT_HRESULT_SUCCEEDED(atl.getControl(second, reloaded.out()));
+  ASSERT_HRESULT_SUCCEEDED(stream->Seek({}, STREAM_SEEK_SET, nullptr));
+  ComPtr<IPersistStreamInit> reloadedPersist;
+  ASSERT_HRESULT_SUCCEEDED(reloaded->QueryInterface(IID_IPersistStreamInit, reloadedPersist.outVoid()));
+  ASSERT_HRESULT_SUCCEEDED(reloadedPersist->Load(stream.get()));
+  ComPtr<IDispatch> reloadedControl;
+  ASSERT_HRESULT_SUCCEEDED(reloaded->QueryInterface(IID_IDispatch, reloadedControl.outVoid()));
+  Call dataFile = call(reloadedControl.get(), L"DataFile");
+  EXPECT_EQ(V_VT(dataFile.result.get()), VT_I4);
+  EXPECT_EQ(V_I4(dataFile.result.get()), 12);
+  EXPECT_EQ(V_BOOL(call(reloadedControl.get(), L"AutomaticRewrite").result.get()), VARIANT_TRUE);
+
+  // And through a property bag (the container's own, as a form file would hold it).
+  ComPtr<IPersistPropertyBag> bagPersist;
+  ASSERT_HRESULT_SUCCEEDED(hosted->QueryInterface(IID_IPersistPropertyBag, bagPersist.outVoid()));
+  class Bag final : public IPropertyBag {
+   public:
+    std::vector<std::pair<std::wstring, Variant>> values;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+      *out = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPropertyBag) ? this : nullptr;
+      return *out ? S_OK : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE Read(LPCOLESTR key, VARIANT* value, IErrorLog*) override {
+      for (auto& [name, held] : values)
+        if (name == key) return VariantCopy(value, held.get());
+      return E_INVALIDARG;
+    }
+    HRESULT STDMETHODCALLTYPE Write(LPCOLESTR key, VARIANT* value) override {
+      values.emplace_back(key, Variant());
+      return VariantCopy(values.back().second.get(), value);
+    }
+  } bag;
+  ASSERT_HRESULT_SUCCEEDED(put(control.get(), L"Enabled", boolean(false).ref()).hr);
+  ASSERT_HRESULT_SUCCEEDED(bagPersist->Save(&bag, TRUE, FALSE));
+  EXPECT_EQ(bag.values.size(), 3u);
+  ComPtr<IPersistPropertyBag> reloadedBag;
+  ASSERT_HRESULT_SUCCEEDED(reloaded->QueryInterface(IID_IPersistPropertyBag, reloadedBag.outVoid()));
+  ASSERT_HRESULT_SUCCEEDED(reloadedBag->Load(&bag, nullptr));
+  EXPECT_EQ(V_BOOL(call(reloadedControl.get(), L"Enabled").result.get()), VARIANT_FALSE);
+  EXPECT_EQ(V_I4(call(reloadedControl.get(), L"DataFile").result.get()), 12);
+
+  control.reset();
+  ole.reset();
+  site.reset();
+  persist.reset();
+  bagPersist.reset();
+  hosted.reset();
+  reloaded.reset();
+  reloadedPersist.reset();
+  reloadedControl.reset();
+  reloadedBag.reset();
+  DestroyWindow(form);
 }
 
 TEST(Unregistered, NothingIsLeft) {

@@ -2,6 +2,7 @@
 #   -DMODE=register    regsvr32 the library, then check the registry (Registered.*)
 #   -DMODE=unregister  regsvr32 /u the library, then check that nothing is left (Unregistered.*)
 #   -DMODE=script      run one .vbs/.js with cscript on a fresh scratch folder
+#   -DMODE=check       run the check program with -DFILTER (tests that need the registration)
 # Inputs: WINE, WINEPATH (winepath), OCX, CHECK (the registry check program), SCRIPT, WORK.
 # The script hosts exit 0 silently on an unhandled script error, so a script passes only with exit
 # code 0 AND the marker line VALTROVE-SCRIPT-OK printed last.
@@ -37,6 +38,11 @@ if(MODE STREQUAL "register" OR MODE STREQUAL "unregister")
   # A run that tested nothing (a program that did not start) prints no PASSED line.
   if(NOT last_output MATCHES "\\[  PASSED  \\] [1-9]")
     message(FATAL_ERROR "the registry check ran no test")
+  endif()
+elseif(MODE STREQUAL "check")
+  run_checked("check ${FILTER}" ${WINE} ${CHECK} --gtest_filter=${FILTER})
+  if(NOT last_output MATCHES "\\[  PASSED  \\] [1-9]")
+    message(FATAL_ERROR "the check ran no test")
   endif()
 elseif(MODE STREQUAL "script")
   file(REMOVE_RECURSE ${WORK})
