@@ -298,7 +298,7 @@ TEST_F(Control, ErrorsReachTheHostWithNumberAndDescription) {
       << rewrite.description();
   EXPECT_EQ(readBytes(path_), before);
 
-  // Through the vtable: the HRESULT, and the description in the thread's error object.
+  // Through the vtable: the HRESULT, and the error text in the thread's error object.
   ComPtr<_Valtrove> typed;
   ASSERT_HRESULT_SUCCEEDED(control_->QueryInterface(IID__Valtrove, typed.outVoid()));
   BSTR name = SysAllocString(L"a(b");
