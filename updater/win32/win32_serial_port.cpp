@@ -68,6 +68,11 @@ bool usesXonXoff(Handshaking handshaking) {
 constexpr DWORD kWriteMarginMs = 2000;
 constexpr auto kCloseMargin = std::chrono::milliseconds(100);
 constexpr auto kCloseLimit = std::chrono::milliseconds(2000);
+// After the driver's queue is empty a UART may still hold a FIFO of bytes; changing the line
+// settings under them garbles them. The close waits that long after the last write, and a
+// little more.
+constexpr std::uint32_t kTransmitterFifo = 16;
+constexpr auto kTailMargin = std::chrono::milliseconds(20);
 
 } // namespace
 
@@ -187,9 +192,19 @@ void Win32SerialPort::drainForClose() noexcept {
     }
 }
 
+void Win32SerialPort::waitForLastWrite() const noexcept {
+    const auto tail = std::chrono::microseconds(std::uint64_t{kTransmitterFifo} * characterTimeMicros(line_));
+    const auto until = lastWriteOnLine_ + tail + kTailMargin;
+    const auto now = std::chrono::steady_clock::now();
+    if (until <= now) return;
+    const auto wait = std::min<std::chrono::steady_clock::duration>(until - now, kCloseLimit);
+    Sleep(static_cast<DWORD>(std::chrono::ceil<std::chrono::milliseconds>(wait).count()));
+}
+
 void Win32SerialPort::close() noexcept {
     if (!isOpen()) return;
     drainForClose();
+    waitForLastWrite();
     // Output the drain gave up on is dropped, so that closing does not wait for it. Output
     // already handed over is left alone: under Wine on a pty, clearing it also discards what
     // the other end has not read yet (the wake-up command sent right before a close).
@@ -242,6 +257,8 @@ PortStatus Win32SerialPort::write(std::span<const std::uint8_t> bytes) {
             return PortStatus::failure(PortErrorKind::timedOut, portErrorMessage(device_, "write", "output held too long"));
         done += written;
     }
+    lastWriteOnLine_ = std::chrono::steady_clock::now() +
+                       std::chrono::microseconds(std::uint64_t{bytes.size()} * characterTimeMicros(line_));
     return PortStatus{};
 }
 

@@ -5,6 +5,7 @@
 
 #include "serial_port.h"
 
+#include <chrono>
 #include <string>
 #include <vector>
 #include <windows.h>
@@ -42,6 +43,7 @@ private:
     PortStatus failure(PortErrorKind kind, const char* operation, DWORD error) const;
     PortStatus notOpen(const char* operation) const;
     void drainForClose() noexcept;
+    void waitForLastWrite() const noexcept;
 
     HANDLE handle_ = INVALID_HANDLE_VALUE;
     std::string device_;
@@ -53,6 +55,8 @@ private:
     bool rts_ = false;
     std::size_t inputBufferSize_ = 1024;
     int readTimeoutSet_ = -1; // the read timeout COMMTIMEOUTS hold now (-1: unknown)
+    // When the last byte written will have left the line at the earliest.
+    std::chrono::steady_clock::time_point lastWriteOnLine_{};
     PortStatus readError_;
 };
 

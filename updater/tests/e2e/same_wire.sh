@@ -14,38 +14,18 @@ sim=$(realpath -m "${3:-$root/build/linux/qz450sim}")
 tool=$(realpath -m "${4:-$root/build/linux/qz450-upload}")
 [[ -x $sim && -x $tool ]] || fail "the native simulator or tool is missing (build the linux preset first)"
 
-sim_pid=""
-com1_link=$WINEPREFIX/dosdevices/com1
-com1_before=$(readlink "$com1_link" 2>/dev/null || true)
-same_wire_cleanup() {
-  [[ -n $sim_pid ]] && kill "$sim_pid" 2>/dev/null
-  wine reg delete 'HKLM\Software\Wine\Ports' /v COM1 /f >/dev/null 2>&1 || true
-  if [[ -n $com1_before ]]; then ln -sfn "$com1_before" "$com1_link"; else rm -f "$com1_link"; fi
-  e2e_cleanup
-}
-trap same_wire_cleanup EXIT
+source "$root/updater/sim/com1.bash"
+trap 'sim_restore_com1; e2e_cleanup' EXIT
 
 # start_sim NAME: a simulator for one upload; sets pty.
 start_sim() {
-  "$sim" --timeout 60 --trace "$e2e_work/$1.trace" >"$e2e_work/$1.out" 2>"$e2e_work/$1.err" &
-  sim_pid=$!
-  pty=""
-  for _ in $(seq 200); do
-    pty=$(sed -n 's/^PTY //p' "$e2e_work/$1.out" | head -n 1)
-    [[ -n $pty ]] && break
-    sleep 0.05
-  done
-  [[ -n $pty ]] || fail "the simulator gave no pty"
+  sim_start "$e2e_work/$1" --timeout 60 --trace "$e2e_work/$1.trace" || fail "the simulator did not start"
 }
 
+# end_sim: the upload's summary is out (the wire is complete); the simulator goes.
 end_sim() {
-  for _ in $(seq 200); do
-    sed -n 2p "$e2e_work/$1.out" | grep -q . && break
-    sleep 0.05
-  done
-  kill "$sim_pid" 2>/dev/null || true
-  wait "$sim_pid" 2>/dev/null || true
-  sim_pid=""
+  sim_wait_summary
+  sim_kill
 }
 
 firmware=$app/qz450.bin
@@ -53,8 +33,7 @@ head -c 3000 /dev/urandom >"$firmware"
 
 echo "== the window's upload"
 start_sim window
-wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$pty" /f >/dev/null 2>&1
-ln -sfn "$pty" "$com1_link"
+sim_link_com1
 printf '1\r\n"%s"\r\n' "$(winepath -w "$firmware")" >"$app/updater7304.ini"
 start_updater
 probe dump "$pid" 30000 >/dev/null || fail "the window did not show"
@@ -62,13 +41,13 @@ probe click "$pid" UpLoad >/dev/null
 out=$(probe msgbox "$pid" 60000) || fail "no message after the window's upload"
 expect "window: success" "$(value title "$out")" "Success!"
 probe msgbox "$pid" 10000 ok >/dev/null
-end_sim window
+end_sim
 end_by click "$pid" Exit
 
 echo "== the tool's upload"
 start_sim tool
 "$tool" --quiet "$pty" "$firmware" || fail "the tool's upload failed"
-end_sim tool
+end_sim
 
 "$sim" --normalise "$e2e_work/window.trace" --upload 1 >"$e2e_work/window.wire"
 "$sim" --normalise "$e2e_work/tool.trace" --upload 1 >"$e2e_work/tool.wire"
