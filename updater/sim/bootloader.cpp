@@ -155,6 +155,13 @@ void Bootloader::onSpeed(unsigned speed, Clock::time_point now)
         nextPercent_ = std::min(nextPercent_, now);
 }
 
+Clock::time_point Bootloader::firstPercentAllowed() const
+{
+    if (!upload_.woken || options_.percentAfterMs == 0)
+        return Clock::time_point::min();
+    return upload_.lastWake + ms(options_.percentAfterMs);
+}
+
 void Bootloader::tick(unsigned speed, Clock::time_point now)
 {
     switch (phase_) {
@@ -163,7 +170,7 @@ void Bootloader::tick(unsigned speed, Clock::time_point now)
             finish("no-answer", "no answer", now);
             return;
         }
-        if (!options_.silent && talkSpeed(speed) && now >= nextPercent_) {
+        if (!options_.silent && talkSpeed(speed) && now >= nextPercent_ && now >= firstPercentAllowed()) {
             const std::uint8_t percent[] = {'%'};
             hooks_.send(percent);
             nextPercent_ = now + ms(options_.percentIntervalMs);
@@ -196,7 +203,7 @@ Clock::time_point Bootloader::nextDeadline() const
     switch (phase_) {
     case Phase::Listening: {
         // Woken often enough to notice a change of line speed and send "%" on time.
-        Clock::time_point next = nextPercent_;
+        Clock::time_point next = std::max(nextPercent_, firstPercentAllowed());
         if (upload_.woken)
             next = std::min(next, upload_.lastWake + seconds(options_.answerTimeoutS));
         return next;

@@ -48,6 +48,8 @@ public:
     void stop(Clock::time_point now, const std::string& outcome, bool always);
 
 private:
+    // The first "%" after a wake-up waits for --percent-after-ms.
+    Clock::time_point firstPercentAllowed() const;
     enum class Phase { Asleep, Listening, Transfer, Done };
 
     struct Upload {

@@ -36,6 +36,9 @@ Options:
   --awake                start every upload in the bootloader (no wake-up needed)
   --checksum             ask for checksum mode (NAK) instead of CRC-16 ('C')
   --percent-ms N         interval between "%" (default 10)
+  --percent-after-ms N   the first "%" no earlier than N ms after the last wake-up
+                         (default 0): with N past the updater's listening pause, each
+                         "%" reaches an updater that is already polling
   --request-ms N         repeat of the first request; NAK after a quiet line (default 3000)
   --pace                 emulate the line rate: baud/10 bytes per second each way
   --verbose              print events on stderr
@@ -133,6 +136,7 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args, std::s
         {"--answer-timeout", [&](const std::string& v) { return parseDouble(v, o.answerTimeoutS, 0.01, 1e6); }},
         {"--transfer-timeout", [&](const std::string& v) { return parseDouble(v, o.transferTimeoutS, 0.01, 1e6); }},
         {"--percent-ms", [&](const std::string& v) { return parseLong(v, o.percentIntervalMs, 1); }},
+        {"--percent-after-ms", [&](const std::string& v) { return parseLong(v, o.percentAfterMs, 0); }},
         {"--request-ms", [&](const std::string& v) { return parseLong(v, o.requestIntervalMs, 1); }},
         {"--bit-errors", [&](const std::string& v) { return parseDouble(v, o.bitErrorRate, 0, 1); }},
         {"--drop-ack", [&](const std::string& v) { return parseDouble(v, o.dropAckRate, 0, 1); }},

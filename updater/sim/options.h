@@ -20,6 +20,7 @@ struct Options {
     bool awake = false;             // every upload starts in the bootloader (no wake-up needed)
     bool checksum = false;          // first request NAK (checksum) instead of 'C' (CRC-16)
     long percentIntervalMs = 10;    // "%" repeat interval
+    long percentAfterMs = 0;        // no "%" earlier than this after the last wake-up
     long requestIntervalMs = 3000;  // repeat of the first request, and NAK on a quiet line
     bool silent = false;
     bool wrongSpeed = false;

@@ -295,6 +295,23 @@ TEST_F(Qz450Sim, StartCharacterOnlyWhileTheLineIsAt57600)
     EXPECT_EQ(jsonField(*summary, "wake_speeds"), "9600");
 }
 
+TEST_F(Qz450Sim, FirstStartCharacterWaitsThePercentAfterDelay)
+{
+    SimProcess sim({"--timeout", "20", "--percent-after-ms", "600", "--percent-ms", "1000"});
+    ASSERT_TRUE(sim.started());
+    Port port(sim.pty(), 57600);
+    port.send(kWake);
+    EXPECT_EQ(port.readFor(300ms), "") << "no \"%\" before the delay has passed";
+    EXPECT_EQ(port.readBytes(1), "%");
+    port.send("{");
+    const std::string request = port.readBytes(1);
+    EXPECT_EQ(request, "C");
+    sim.stop();
+    const auto summary = sim.nextLine(1s);
+    ASSERT_TRUE(summary);
+    EXPECT_EQ(jsonField(*summary, "percent_sent"), "1");
+}
+
 TEST_F(Qz450Sim, OnlyTheWholeWakeUpCommandAtAnUpdaterSpeedWakesIt)
 {
     SimProcess sim({"--timeout", "1"});

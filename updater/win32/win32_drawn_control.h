@@ -7,6 +7,7 @@
 #include "serial_transfer_control.h"
 #include "win32_transfer_area.h"
 
+#include <chrono>
 #include <functional>
 
 namespace qz::win32 {
@@ -44,6 +45,7 @@ private:
     SerialTransferControl& control_;
     TransferArea& area_;
     bool transferSeen_ = false;
+    std::chrono::steady_clock::time_point lastProgressPaint_{};
 };
 
 } // namespace qz::win32

@@ -70,7 +70,7 @@ constexpr auto kCloseMargin = std::chrono::milliseconds(100);
 constexpr auto kCloseLimit = std::chrono::milliseconds(2000);
 // After the driver's queue is empty a UART may still hold a FIFO of bytes; changing the line
 // settings under them garbles them. The close waits that long after the last write, and a
-// little more.
+// little more, unless the other end has answered since.
 constexpr std::uint32_t kTransmitterFifo = 16;
 constexpr auto kTailMargin = std::chrono::milliseconds(20);
 
@@ -278,6 +278,9 @@ ReadResult Win32SerialPort::read(std::span<std::uint8_t> buffer, int timeoutMs) 
         return {ReadStatus::error, 0};
     }
     if (got == 0) return {ReadStatus::timedOut, 0};
+    // An answer that comes after our output has had its time on the line: the other end has
+    // it, and a close need not wait for it.
+    if (std::chrono::steady_clock::now() >= lastWriteOnLine_) lastWriteOnLine_ = {};
     return {ReadStatus::data, got};
 }
 

@@ -407,7 +407,8 @@ int upload(DWORD pid, DWORD timeoutMs, const std::wstring& stopAt) {
     const ULONGLONG end = start + timeoutMs;
     while (GetTickCount64() < end) {
         if (HWND box = visibleMessageBox(pid)) {
-            Sleep(100);
+            const ULONGLONG seenAfter = GetTickCount64() - start;
+            Sleep(100); // the box's text may still be on its way
             print(L"statuses", seen);
             print(L"box_title", textOf(box));
             std::wstring text;
@@ -415,7 +416,7 @@ int upload(DWORD pid, DWORD timeoutMs, const std::wstring& stopAt) {
                 if (_wcsicmp(className(c).c_str(), L"Static") == 0 && !textOf(c).empty()) text = textOf(c);
             }
             print(L"box_text", text);
-            print(L"box_after_ms", std::to_wstring(GetTickCount64() - start));
+            print(L"box_after_ms", std::to_wstring(seenAfter));
             return 0;
         }
         const std::wstring now = textOf(status);
