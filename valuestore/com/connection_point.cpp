@@ -2,6 +2,7 @@
 
 #include <olectl.h>
 
+#include <memory>
 #include <new>
 
 #include "module.h"
@@ -9,19 +10,30 @@
 namespace vtc {
 namespace {
 
-class PointEnumerator final : public IEnumConnectionPoints {
+// The element an enumerator hands out: a new reference for the caller.
+IConnectionPoint* handOut(const ComPtr<IConnectionPoint>& point) { return point.copy(); }
+CONNECTDATA handOut(const ConnectionPoint::Connection& connection) {
+  return CONNECTDATA{connection.second.copy(), connection.first};
+}
+
+// IEnumConnectionPoints and IEnumConnections over a snapshot shared with the clones; each clone
+// keeps its own position.
+template <typename Interface, const IID& kIid, typename Element, typename Stored>
+class SnapshotEnumerator final : public Interface {
  public:
-  PointEnumerator(std::vector<IConnectionPoint*> points, size_t position)
-      : points_(std::move(points)), position_(position) {
-    for (IConnectionPoint* point : points_) point->AddRef();
-    lockModule();
+  using Items = std::vector<Stored>;
+
+  static HRESULT create(std::shared_ptr<const Items> items, size_t position, Interface** out) {
+    if (!out) return E_POINTER;
+    *out = new (std::nothrow) SnapshotEnumerator(std::move(items), position);
+    return *out ? S_OK : E_OUTOFMEMORY;
   }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
     if (!out) return E_POINTER;
     *out = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IEnumConnectionPoints)) return E_NOINTERFACE;
-    *out = static_cast<IEnumConnectionPoints*>(this);
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, kIid)) return E_NOINTERFACE;
+    *out = static_cast<Interface*>(this);
     AddRef();
     return S_OK;
   }
@@ -31,19 +43,17 @@ class PointEnumerator final : public IEnumConnectionPoints {
     if (left == 0) delete this;
     return static_cast<ULONG>(left);
   }
-  HRESULT STDMETHODCALLTYPE Next(ULONG wanted, IConnectionPoint** out, ULONG* fetched) override {
+  HRESULT STDMETHODCALLTYPE Next(ULONG wanted, Element* out, ULONG* fetched) override {
     if (fetched) *fetched = 0;
+    // Without a count to fill in, only one element may be asked for.
     if (!out || (wanted > 1 && !fetched)) return E_POINTER;
     ULONG done = 0;
-    for (; done < wanted && position_ < points_.size(); ++done, ++position_) {
-      out[done] = points_[position_];
-      out[done]->AddRef();
-    }
+    for (; done < wanted && position_ < items_->size(); ++done, ++position_) out[done] = handOut((*items_)[position_]);
     if (fetched) *fetched = done;
     return done == wanted ? S_OK : S_FALSE;
   }
   HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
-    const size_t left = points_.size() - position_;
+    const size_t left = items_->size() - position_;
     position_ += count < left ? count : left;
     return count <= left ? S_OK : S_FALSE;
   }
@@ -51,33 +61,40 @@ class PointEnumerator final : public IEnumConnectionPoints {
     position_ = 0;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE Clone(IEnumConnectionPoints** out) override {
-    return createConnectionPointEnumerator(points_, position_, out);
-  }
+  HRESULT STDMETHODCALLTYPE Clone(Interface** out) override { return create(items_, position_, out); }
 
  private:
-  ~PointEnumerator() {
-    for (IConnectionPoint* point : points_) point->Release();
+  SnapshotEnumerator(std::shared_ptr<const Items> items, size_t position)
+      : items_(std::move(items)), position_(position) {
+    lockModule();
+  }
+  ~SnapshotEnumerator() {
+    items_.reset();  // the last release of a point may end the control: before the module lock goes
     unlockModule();
   }
 
   LONG refs_ = 1;
-  std::vector<IConnectionPoint*> points_;
+  std::shared_ptr<const Items> items_;
   size_t position_;
 };
 
+using PointEnumerator =
+    SnapshotEnumerator<IEnumConnectionPoints, IID_IEnumConnectionPoints, IConnectionPoint*, ComPtr<IConnectionPoint>>;
+using ConnectionEnumerator =
+    SnapshotEnumerator<IEnumConnections, IID_IEnumConnections, CONNECTDATA, ConnectionPoint::Connection>;
+
 }  // namespace
 
-HRESULT createConnectionPointEnumerator(std::vector<IConnectionPoint*> points, size_t position,
-                                        IEnumConnectionPoints** out) {
+HRESULT createConnectionPointEnumerator(const std::vector<IConnectionPoint*>& points, IEnumConnectionPoints** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
   try {
-    *out = new PointEnumerator(std::move(points), position);
+    auto held = std::make_shared<PointEnumerator::Items>();
+    for (IConnectionPoint* point : points) held->emplace_back(point);
+    return PointEnumerator::create(std::move(held), 0, out);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
-  return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE ConnectionPoint::QueryInterface(REFIID riid, void** out) {
@@ -128,8 +145,14 @@ HRESULT STDMETHODCALLTYPE ConnectionPoint::Unadvise(DWORD cookie) {
 }
 
 HRESULT STDMETHODCALLTYPE ConnectionPoint::EnumConnections(IEnumConnections** out) {
-  if (out) *out = nullptr;
-  return E_NOTIMPL;
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  // The snapshot holds its own references: later advises and unadvises do not reach it.
+  try {
+    return ConnectionEnumerator::create(std::make_shared<const std::vector<Connection>>(sinks_), 0, out);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
 }
 
 }  // namespace vtc

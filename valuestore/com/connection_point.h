@@ -1,6 +1,7 @@
 // Connection points of the control: IPropertyNotifySink (property-changed notifications to the
 // container) and the control's event interface, which has no events. Each point lives inside the
-// control and shares its reference count.
+// control and shares its reference count. Both the points and their connections can be enumerated;
+// an enumerator works on a snapshot taken when it was made.
 #pragma once
 
 #include <windows.h>
@@ -15,13 +16,16 @@ namespace vtc {
 
 class ConnectionPoint final : public IConnectionPoint {
  public:
+  // One advise: its cookie and the sink (as the connection's interface).
+  using Connection = std::pair<DWORD, ComPtr<IUnknown>>;
+
   ConnectionPoint(IConnectionPointContainer* owner, const IID& iid) : owner_(owner), iid_(iid) {}
 
   const IID& iid() const { return iid_; }
   // Calls f(sink) for each connected sink, on a copy so that a sink may disconnect meanwhile.
   template <typename F>
   void forEach(F&& f) const {
-    const std::vector<std::pair<DWORD, ComPtr<IUnknown>>> sinks = sinks_;
+    const std::vector<Connection> sinks = sinks_;
     for (const auto& [cookie, sink] : sinks) f(sink.get());
   }
 
@@ -37,12 +41,11 @@ class ConnectionPoint final : public IConnectionPoint {
  private:
   IConnectionPointContainer* owner_;
   IID iid_;
-  std::vector<std::pair<DWORD, ComPtr<IUnknown>>> sinks_;
+  std::vector<Connection> sinks_;
   DWORD lastCookie_ = 0;
 };
 
 // Enumerates a fixed list of connection points (holding their container).
-HRESULT createConnectionPointEnumerator(std::vector<IConnectionPoint*> points, size_t position,
-                                        IEnumConnectionPoints** out);
+HRESULT createConnectionPointEnumerator(const std::vector<IConnectionPoint*>& points, IEnumConnectionPoints** out);
 
 }  // namespace vtc

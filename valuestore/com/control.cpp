@@ -55,6 +55,8 @@ HRESULT STDMETHODCALLTYPE ValtroveControl::QueryInterface(REFIID riid, void** ou
     *out = static_cast<IPersistPropertyBag*>(this);
   else if (IsEqualIID(riid, IID_IPersistStreamInit) || IsEqualIID(riid, IID_IPersist))
     *out = static_cast<IPersistStreamInit*>(this);
+  else if (IsEqualIID(riid, IID_IPersistStorage))
+    *out = static_cast<IPersistStorage*>(this);
   else if (IsEqualIID(riid, IID_IConnectionPointContainer))
     *out = static_cast<IConnectionPointContainer*>(this);
   else if (IsEqualIID(riid, IID_IProvideClassInfo) || IsEqualIID(riid, IID_IProvideClassInfo2))

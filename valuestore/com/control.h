@@ -26,6 +26,7 @@ class ValtroveControl final : public _Valtrove,
                               public ISupportErrorInfo,
                               public IPersistPropertyBag,
                               public IPersistStreamInit,
+                              public IPersistStorage,
                               public IConnectionPointContainer,
                               public IProvideClassInfo2,
                               public IOleObject,
@@ -67,7 +68,7 @@ class ValtroveControl final : public _Valtrove,
   HRESULT STDMETHODCALLTYPE put_AutomaticRewrite(VARIANT_BOOL value) override;
   // ISupportErrorInfo
   HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
-  // IPersist (IPersistPropertyBag, IPersistStreamInit)
+  // IPersist (IPersistPropertyBag, IPersistStreamInit, IPersistStorage)
   HRESULT STDMETHODCALLTYPE GetClassID(CLSID* clsid) override;
   HRESULT STDMETHODCALLTYPE InitNew() override;
   HRESULT STDMETHODCALLTYPE Load(IPropertyBag* bag, IErrorLog* log) override;
@@ -76,6 +77,12 @@ class ValtroveControl final : public _Valtrove,
   HRESULT STDMETHODCALLTYPE Load(IStream* stream) override;
   HRESULT STDMETHODCALLTYPE Save(IStream* stream, BOOL clearDirty) override;
   HRESULT STDMETHODCALLTYPE GetSizeMax(ULARGE_INTEGER* size) override;
+  // IPersistStorage: the stream layout in the storage's stream "Contents"
+  HRESULT STDMETHODCALLTYPE InitNew(IStorage* storage) override;
+  HRESULT STDMETHODCALLTYPE Load(IStorage* storage) override;
+  HRESULT STDMETHODCALLTYPE Save(IStorage* storage, BOOL sameAsLoad) override;
+  HRESULT STDMETHODCALLTYPE SaveCompleted(IStorage* storage) override;
+  HRESULT STDMETHODCALLTYPE HandsOffStorage() override;
   // IConnectionPointContainer
   HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** out) override;
   HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** out) override;
@@ -137,7 +144,8 @@ class ValtroveControl final : public _Valtrove,
   HRESULT STDMETHODCALLTYPE GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** sink) override;
   HRESULT STDMETHODCALLTYPE GetExtent(DWORD aspect, LONG index, DVTARGETDEVICE* device, LPSIZEL size) override;
 
-  // The click in a shown control: reloads the values.
+  // The click in a shown control: reloads the values. A failure is returned with its error object
+  // set on the thread, as GetDataValues would give it to a host; success clears the thread's one.
   HRESULT click();
 
   // The control's fixed size: 480 by 480 twips, in HIMETRIC (0.01 mm).
@@ -163,7 +171,7 @@ class ValtroveControl final : public _Valtrove,
   // The enabled state: the window's when the control has one, and the held state.
   void setEnabledState(bool enabled);
   bool enabledState() const { return window_ ? IsWindowEnabled(window_) != FALSE : enabled_; }
-  // InitNew of both persistence interfaces.
+  // InitNew of the persistence interfaces.
   void initialiseProperties();
   // In-place activation in the site's window (a window of its own, shown only in design mode).
   HRESULT activateInPlace(IOleClientSite* site);
@@ -177,6 +185,11 @@ class ValtroveControl final : public _Valtrove,
   ComPtr<Collection> valueList_;
   std::uint64_t publishedLoad_ = 0;
   bool dirty_ = false;
+  // Where the container's storage protocol stands: before InitNew or Load, normal, between a Save
+  // and its SaveCompleted, or told to keep its hands off the storage (from normal or after a Save).
+  // The control touches a storage only inside Load and Save, so it never holds one.
+  enum class StorageMode { none, normal, noScribble, handsOffFromNormal, handsOffAfterSave };
+  StorageMode storageMode_ = StorageMode::none;
   ConnectionPoint propertyNotify_{this, IID_IPropertyNotifySink};
   ConnectionPoint events_{this, DIID___Valtrove};
   ComPtr<IOleClientSite> site_;

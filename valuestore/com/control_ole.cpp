@@ -1,6 +1,6 @@
-// The container side of the Valtrove control: property persistence (property bag and stream),
-// property-changed notifications through connection points, class information, and the OLE
-// object's site, fixed extent and status.
+// The container side of the Valtrove control: property persistence (property bag, stream, and that
+// stream in a compound document's storage), property-changed notifications through connection
+// points, class information, and the OLE object's site, fixed extent and status.
 #include "control.h"
 
 #include <olectl.h>
@@ -58,6 +58,8 @@ bool equalsDefault(const VARIANT& value, DISPID id) {
 // ---- Stream layout: magic, version, Enabled, DataFile (tagged value), AutomaticRewrite ----------
 constexpr DWORD kStreamMagic = 0x56525456;  // "VTRV"
 constexpr WORD kStreamVersion = 1;
+// In a compound document, the same layout is the storage's stream "Contents".
+constexpr wchar_t kContentsStream[] = L"Contents";
 
 size_t fixedSize(VARTYPE type) {
   switch (type) {
@@ -143,7 +145,9 @@ void ValtroveControl::propertyChanged(DISPID id) {
   propertyNotify_.forEach([id](IUnknown* sink) { static_cast<IPropertyNotifySink*>(sink)->OnChanged(id); });
 }
 
+// The three persisted properties as a new instance has them.
 void ValtroveControl::initialiseProperties() {
+  setEnabledState(true);
   Variant pattern = defaultOf(kDataFileId);
   dataFile_ = std::move(pattern);
   store_.setAutomaticRewrite(false);
@@ -259,10 +263,73 @@ HRESULT STDMETHODCALLTYPE ValtroveControl::GetSizeMax(ULARGE_INTEGER* size) {
   return S_OK;
 }
 
+// ---- IPersistStorage -----------------------------------------------------------------------------
+
+HRESULT STDMETHODCALLTYPE ValtroveControl::InitNew(IStorage* storage) {
+  if (!storage) return E_POINTER;
+  if (storageMode_ != StorageMode::none) return CO_E_ALREADYINITIALIZED;
+  initialiseProperties();
+  storageMode_ = StorageMode::normal;
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE ValtroveControl::Load(IStorage* storage) {
+  if (!storage) return E_POINTER;
+  if (storageMode_ != StorageMode::none) return CO_E_ALREADYINITIALIZED;
+  ComPtr<IStream> contents;
+  HRESULT hr = storage->OpenStream(kContentsStream, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, contents.out());
+  if (SUCCEEDED(hr)) hr = Load(contents.get());
+  // After a failed load (properties read before the failure stay applied, as for a stream) the
+  // container may still InitNew or Load.
+  if (FAILED(hr)) return hr;
+  storageMode_ = StorageMode::normal;
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE ValtroveControl::Save(IStorage* storage, BOOL sameAsLoad) {
+  if (!storage) return E_POINTER;
+  storageMode_ = storageMode_ == StorageMode::handsOffFromNormal || storageMode_ == StorageMode::handsOffAfterSave
+                     ? StorageMode::handsOffAfterSave
+                     : StorageMode::noScribble;
+  ComPtr<IStream> contents;
+  HRESULT hr = storage->CreateStream(kContentsStream, STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
+                                     contents.out());
+  // Saved into its own storage the control is clean; a copy saved elsewhere leaves it dirty.
+  if (SUCCEEDED(hr)) hr = Save(contents.get(), sameAsLoad);
+  return hr;
+}
+
+HRESULT STDMETHODCALLTYPE ValtroveControl::SaveCompleted(IStorage* storage) {
+  switch (storageMode_) {
+    case StorageMode::none:
+    case StorageMode::normal:
+      return E_UNEXPECTED;
+    case StorageMode::handsOffFromNormal:
+    case StorageMode::handsOffAfterSave:
+      if (!storage) return E_INVALIDARG;
+      break;
+    case StorageMode::noScribble:
+      break;
+  }
+  // A new storage after a save holds what was saved ("save as"); after hands off from normal it is
+  // a copy of the old one, which changes nothing.
+  if (storage && storageMode_ != StorageMode::handsOffFromNormal) dirty_ = false;
+  storageMode_ = StorageMode::normal;
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE ValtroveControl::HandsOffStorage() {
+  if (storageMode_ == StorageMode::normal)
+    storageMode_ = StorageMode::handsOffFromNormal;
+  else if (storageMode_ == StorageMode::noScribble)
+    storageMode_ = StorageMode::handsOffAfterSave;
+  return S_OK;
+}
+
 // ---- Connection points, class information --------------------------------------------------------
 
 HRESULT STDMETHODCALLTYPE ValtroveControl::EnumConnectionPoints(IEnumConnectionPoints** out) {
-  return createConnectionPointEnumerator({&propertyNotify_, &events_}, 0, out);
+  return createConnectionPointEnumerator({&propertyNotify_, &events_}, out);
 }
 
 HRESULT STDMETHODCALLTYPE ValtroveControl::FindConnectionPoint(REFIID riid, IConnectionPoint** out) {

@@ -32,8 +32,9 @@ LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
       return 0;
     }
     case WM_LBUTTONUP:
-      if (control) control->click();
-      return 0;
+      // A failed reload goes back to whoever sent or dispatched the click, as the message result
+      // (its error object is left on the thread).
+      return control ? static_cast<LRESULT>(control->click()) : 0;
     default:
       break;
   }
@@ -92,6 +93,8 @@ void drawControlPicture(HDC dc, const RECT& bounds) {
 }
 
 HRESULT ValtroveControl::click() {
+  // Only the failure of this reload may leave an error object behind.
+  SetErrorInfo(0, nullptr);
   Variant result;
   return GetDataValues(result.get());
 }

@@ -42,17 +42,20 @@ class RecordingBag final : public IPropertyBag {
   }
 };
 
+// A notification sink that records the changes and counts the references the control holds.
 class RecordingSink final : public IPropertyNotifySink {
  public:
   std::vector<DISPID> changed;
+  long refs = 0;
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
     *out = nullptr;
     if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IPropertyNotifySink)) return E_NOINTERFACE;
     *out = this;
+    AddRef();
     return S_OK;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
+  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs); }
   HRESULT STDMETHODCALLTYPE OnChanged(DISPID id) override {
     changed.push_back(id);
     return S_OK;
@@ -102,6 +105,7 @@ TEST_F(Container, SaveWritesTheThreeKeysInOrderWithTheirTypes) {
 
 TEST_F(Container, ValuesEqualToTheirDefaultsAreWrittenOnlyWhenAllAreAsked) {
   auto persist = as<IPersistPropertyBag>(control_.get(), IID_IPersistPropertyBag);
+  ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"Enabled", boolean(false).ref()).hr);
   ASSERT_HRESULT_SUCCEEDED(persist->InitNew());
   RecordingBag changedOnly;
   ASSERT_HRESULT_SUCCEEDED(persist->Save(&changedOnly, TRUE, FALSE));
@@ -202,6 +206,90 @@ TEST_F(Container, HostWritesNotifyByDispatchIdAndLoadsDoNot) {
   for (ULONG i = 0; i < fetched; ++i) found[i]->Release();
 }
 
+// The COM identity of an object.
+ComPtr<IUnknown> identity(IUnknown* object) {
+  ComPtr<IUnknown> unknown;
+  if (object) object->QueryInterface(IID_IUnknown, unknown.outVoid());
+  return unknown;
+}
+
+TEST_F(Container, EnumConnectionsGivesASnapshotOfTheAdvisesAndHoldsTheLibrary) {
+  auto points = as<IConnectionPointContainer>(control_.get(), IID_IConnectionPointContainer);
+  ComPtr<IConnectionPoint> point;
+  ASSERT_HRESULT_SUCCEEDED(points->FindConnectionPoint(IID_IPropertyNotifySink, point.out()));
+  RecordingSink first, second;
+  DWORD cookies[2] = {};
+  ASSERT_HRESULT_SUCCEEDED(point->Advise(&first, &cookies[0]));
+  ASSERT_HRESULT_SUCCEEDED(point->Advise(&second, &cookies[1]));
+  ComPtr<IEnumConnections> connections;
+  ASSERT_HRESULT_SUCCEEDED(point->EnumConnections(connections.out()));
+  ASSERT_TRUE(connections);
+
+  // Releases what Next handed out, and gives the cookies and identities seen.
+  auto take = [](const CONNECTDATA* data, ULONG count) {
+    std::vector<std::pair<DWORD, IUnknown*>> seen;
+    for (ULONG i = 0; i < count; ++i) {
+      seen.emplace_back(data[i].dwCookie, identity(data[i].pUnk).get());
+      data[i].pUnk->Release();
+    }
+    return seen;
+  };
+  const std::pair<DWORD, IUnknown*> one{cookies[0], identity(&first).get()};
+  const std::pair<DWORD, IUnknown*> two{cookies[1], identity(&second).get()};
+
+  CONNECTDATA data[3] = {};
+  ULONG fetched = 99;
+  EXPECT_EQ(connections->Next(3, data, &fetched), S_FALSE);
+  ASSERT_EQ(fetched, 2u);
+  EXPECT_EQ(take(data, fetched), (std::vector<std::pair<DWORD, IUnknown*>>{one, two}));
+
+  // Without a count only one element may be asked for.
+  ASSERT_HRESULT_SUCCEEDED(connections->Reset());
+  EXPECT_EQ(connections->Next(2, data, nullptr), E_POINTER);
+  ASSERT_EQ(connections->Next(1, data, nullptr), S_OK);
+  EXPECT_EQ(take(data, 1), (std::vector<std::pair<DWORD, IUnknown*>>{one}));
+
+  // A clone goes on from the same place, on its own.
+  ComPtr<IEnumConnections> clone;
+  ASSERT_HRESULT_SUCCEEDED(connections->Clone(clone.out()));
+  ASSERT_EQ(clone->Next(1, data, nullptr), S_OK);
+  EXPECT_EQ(take(data, 1), (std::vector<std::pair<DWORD, IUnknown*>>{two}));
+  EXPECT_EQ(clone->Next(1, data, nullptr), S_FALSE);
+  ASSERT_EQ(connections->Next(1, data, nullptr), S_OK);
+  EXPECT_EQ(take(data, 1), (std::vector<std::pair<DWORD, IUnknown*>>{two}));
+
+  ASSERT_HRESULT_SUCCEEDED(connections->Reset());
+  EXPECT_EQ(connections->Skip(1), S_OK);
+  ASSERT_EQ(connections->Next(1, data, nullptr), S_OK);
+  EXPECT_EQ(take(data, 1), (std::vector<std::pair<DWORD, IUnknown*>>{two}));
+  EXPECT_EQ(connections->Skip(1), S_FALSE);
+
+  // Unadvising changes later enumerations only.
+  ASSERT_HRESULT_SUCCEEDED(point->Unadvise(cookies[0]));
+  ASSERT_HRESULT_SUCCEEDED(point->Unadvise(cookies[1]));
+  ASSERT_HRESULT_SUCCEEDED(clone->Reset());
+  EXPECT_EQ(clone->Next(3, data, &fetched), S_FALSE);
+  ASSERT_EQ(fetched, 2u);
+  EXPECT_EQ(take(data, fetched), (std::vector<std::pair<DWORD, IUnknown*>>{one, two}));
+  ComPtr<IEnumConnections> after;
+  ASSERT_HRESULT_SUCCEEDED(point->EnumConnections(after.out()));
+  EXPECT_EQ(after->Next(1, data, &fetched), S_FALSE);
+  EXPECT_EQ(fetched, 0u);
+
+  // Only the snapshots hold the sinks now; an enumerator keeps the library loaded.
+  EXPECT_GT(first.refs, 0);
+  point.reset();
+  points.reset();
+  control_.reset();
+  after.reset();
+  connections.reset();
+  EXPECT_EQ(Ocx::get().canUnloadNow(), S_FALSE);
+  clone.reset();
+  EXPECT_EQ(first.refs, 0);
+  EXPECT_EQ(second.refs, 0);
+  EXPECT_EQ(Ocx::get().canUnloadNow(), S_OK);
+}
+
 TEST_F(Container, StreamRoundTripKeepsValuesAndTypes) {
   ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"Enabled", boolean(false).ref()).hr);
   Variant number;
@@ -244,6 +332,111 @@ TEST_F(Container, StreamRoundTripKeepsValuesAndTypes) {
   // An object cannot go into a stream.
   ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"DataFile", object(other.get()).ref()).hr);
   EXPECT_EQ(persist->Save(second.get(), TRUE), STG_E_CANTSAVE);
+}
+
+// A compound document in memory.
+ComPtr<IStorage> newStorage() {
+  ComPtr<ILockBytes> bytes;
+  ComPtr<IStorage> storage;
+  if (SUCCEEDED(CreateILockBytesOnHGlobal(nullptr, TRUE, bytes.out())))
+    StgCreateDocfileOnILockBytes(bytes.get(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, storage.out());
+  return storage;
+}
+
+// The whole content of a stream, from its start.
+std::string streamBytes(IStream* stream) {
+  std::string bytes;
+  stream->Seek({}, STREAM_SEEK_SET, nullptr);
+  char buffer[256];
+  ULONG read = 0;
+  while (SUCCEEDED(stream->Read(buffer, sizeof buffer, &read)) && read > 0) bytes.append(buffer, read);
+  return bytes;
+}
+
+TEST_F(Container, StorageKeepsTheStreamLayoutInContentsAndLoadsIntoAFreshInstance) {
+  auto persist = as<IPersistStorage>(control_.get(), IID_IPersistStorage);
+  ASSERT_TRUE(persist);
+  CLSID clsid{};
+  ASSERT_HRESULT_SUCCEEDED(persist->GetClassID(&clsid));
+  EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_Valtrove));
+  ComPtr<IStorage> document = newStorage();
+  ASSERT_TRUE(document);
+  ASSERT_HRESULT_SUCCEEDED(persist->InitNew(document.get()));
+  EXPECT_EQ(persist->InitNew(document.get()), CO_E_ALREADYINITIALIZED);
+  EXPECT_EQ(persist->IsDirty(), S_FALSE);
+  ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"Enabled", boolean(false).ref()).hr);
+  ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"DataFile", text(L"kept.txt").ref()).hr);
+  ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"AutomaticRewrite", boolean(true).ref()).hr);
+  EXPECT_EQ(persist->IsDirty(), S_OK);
+  ASSERT_HRESULT_SUCCEEDED(persist->Save(document.get(), TRUE));
+  EXPECT_EQ(persist->IsDirty(), S_FALSE) << "saved into its own storage";
+  ASSERT_HRESULT_SUCCEEDED(persist->SaveCompleted(nullptr));
+  ASSERT_HRESULT_SUCCEEDED(document->Commit(STGC_DEFAULT));
+
+  // "Contents" holds exactly what IPersistStreamInit writes.
+  ComPtr<IStream> contents;
+  ASSERT_HRESULT_SUCCEEDED(
+      document->OpenStream(L"Contents", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, contents.out()));
+  ComPtr<IStream> plain;
+  ASSERT_HRESULT_SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, plain.out()));
+  ASSERT_HRESULT_SUCCEEDED(as<IPersistStreamInit>(control_.get(), IID_IPersistStreamInit)->Save(plain.get(), FALSE));
+  EXPECT_EQ(streamBytes(contents.get()), streamBytes(plain.get()));
+  contents.reset();
+
+  // A storage without that stream fails the load and leaves the instance to be loaded again.
+  ComPtr<IDispatch> other = createControl();
+  auto otherPersist = as<IPersistStorage>(other.get(), IID_IPersistStorage);
+  ComPtr<IStorage> empty = newStorage();
+  EXPECT_EQ(otherPersist->Load(empty.get()), STG_E_FILENOTFOUND);
+  ASSERT_HRESULT_SUCCEEDED(otherPersist->Load(document.get()));
+  EXPECT_EQ(V_BOOL(call(other.get(), L"Enabled").result.get()), VARIANT_FALSE);
+  EXPECT_EQ(call(other.get(), L"DataFile").textResult(), L"kept.txt");
+  EXPECT_EQ(V_BOOL(call(other.get(), L"AutomaticRewrite").result.get()), VARIANT_TRUE);
+  EXPECT_EQ(otherPersist->IsDirty(), S_FALSE);
+  EXPECT_EQ(otherPersist->Load(document.get()), CO_E_ALREADYINITIALIZED);
+
+  // InitNew gives the state of a new instance, whatever was set before.
+  ComPtr<IDispatch> third = createControl();
+  ASSERT_HRESULT_SUCCEEDED(put(third.get(), L"Enabled", boolean(false).ref()).hr);
+  ASSERT_HRESULT_SUCCEEDED(put(third.get(), L"DataFile", text(L"gone.txt").ref()).hr);
+  ASSERT_HRESULT_SUCCEEDED(put(third.get(), L"AutomaticRewrite", boolean(true).ref()).hr);
+  auto thirdPersist = as<IPersistStorage>(third.get(), IID_IPersistStorage);
+  ASSERT_HRESULT_SUCCEEDED(thirdPersist->InitNew(empty.get()));
+  EXPECT_EQ(V_BOOL(call(third.get(), L"Enabled").result.get()), VARIANT_TRUE);
+  EXPECT_EQ(call(third.get(), L"DataFile").textResult(), L"*.txt");
+  EXPECT_EQ(V_BOOL(call(third.get(), L"AutomaticRewrite").result.get()), VARIANT_FALSE);
+  EXPECT_EQ(thirdPersist->IsDirty(), S_FALSE);
+}
+
+TEST_F(Container, StorageSaveAsAndSaveCopyFollowTheContainersProtocol) {
+  auto persist = as<IPersistStorage>(control_.get(), IID_IPersistStorage);
+  ComPtr<IStorage> document = newStorage(), copy = newStorage(), renamed = newStorage();
+  ASSERT_HRESULT_SUCCEEDED(persist->InitNew(document.get()));
+  EXPECT_EQ(persist->SaveCompleted(nullptr), E_UNEXPECTED) << "no save to complete";
+  ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"DataFile", text(L"changed.txt").ref()).hr);
+
+  // A copy elsewhere leaves the changes unsaved.
+  ASSERT_HRESULT_SUCCEEDED(persist->Save(copy.get(), FALSE));
+  ASSERT_HRESULT_SUCCEEDED(persist->SaveCompleted(nullptr));
+  EXPECT_EQ(persist->IsDirty(), S_OK);
+
+  // Hands off from normal: a storage must come back, a copy of the old one.
+  ASSERT_HRESULT_SUCCEEDED(persist->HandsOffStorage());
+  EXPECT_EQ(persist->SaveCompleted(nullptr), E_INVALIDARG);
+  ASSERT_HRESULT_SUCCEEDED(persist->SaveCompleted(document.get()));
+  EXPECT_EQ(persist->IsDirty(), S_OK);
+
+  // Save as: saved, released, and the new storage handed over.
+  ASSERT_HRESULT_SUCCEEDED(persist->Save(renamed.get(), FALSE));
+  EXPECT_EQ(persist->IsDirty(), S_OK);
+  ASSERT_HRESULT_SUCCEEDED(persist->HandsOffStorage());
+  EXPECT_EQ(persist->SaveCompleted(nullptr), E_INVALIDARG);
+  ASSERT_HRESULT_SUCCEEDED(persist->SaveCompleted(renamed.get()));
+  EXPECT_EQ(persist->IsDirty(), S_FALSE);
+
+  ComPtr<IDispatch> other = createControl();
+  ASSERT_HRESULT_SUCCEEDED(as<IPersistStorage>(other.get(), IID_IPersistStorage)->Load(renamed.get()));
+  EXPECT_EQ(call(other.get(), L"DataFile").textResult(), L"changed.txt");
 }
 
 TEST_F(Container, ExtentIsAlways480By480Twips) {
@@ -448,6 +641,83 @@ TEST_F(Container, InPlaceActivationGivesAFixedSizeWindowThatHoldsEnabledAndReloa
   ASSERT_HRESULT_SUCCEEDED(runningOle->Close(OLECLOSE_NOSAVE));
   EXPECT_FALSE(IsWindow(hidden));
   ASSERT_HRESULT_SUCCEEDED(runningOle->SetClientSite(nullptr));
+  DestroyWindow(site.parent);
+}
+
+// A folder in which nobody may create files: the system's /sys as Wine shows it. (A folder made
+// read-only on the Unix side does not stop root, as whom the tests may run.) Empty outside Wine.
+std::wstring writeRefusingFolder() {
+  using DosName = WCHAR*(CDECL*)(LPCSTR);
+  const auto dosName = reinterpret_cast<DosName>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
+  WCHAR* name = dosName ? dosName("/sys") : nullptr;
+  if (!name) return {};
+  std::wstring folder(name);
+  HeapFree(GetProcessHeap(), 0, name);
+  return folder;
+}
+
+// The thread's error object: its description, or "(none)".
+std::wstring threadError() {
+  ComPtr<IErrorInfo> info;
+  if (GetErrorInfo(0, info.out()) != S_OK || !info) return L"(none)";
+  Bstr description;
+  info->GetDescription(description.out());
+  return std::wstring(description.view());
+}
+
+TEST_F(Container, AClickThatFailsToReloadGivesTheErrorBackToTheContainer) {
+  const std::wstring refusing = writeRefusingFolder();
+  if (refusing.empty()) GTEST_SKIP() << "needs a folder that refuses new files (Wine's view of /sys)";
+  const std::wstring unwritable = refusing + L"\\vtc-" + std::to_wstring(GetCurrentProcessId()) + L".txt";
+  ASSERT_FALSE(fileExists(unwritable));
+  ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"DataFile", text(unwritable).ref()).hr);
+  InPlaceSite site;
+  site.parent = CreateWindowExW(0, L"STATIC", L"form", WS_OVERLAPPEDWINDOW, 0, 0, 600, 400, nullptr, nullptr,
+                                nullptr, nullptr);
+  ASSERT_NE(site.parent, nullptr);
+  auto ole = as<IOleObject>(control_.get(), IID_IOleObject);
+  ASSERT_HRESULT_SUCCEEDED(ole->SetClientSite(&site));
+  ASSERT_HRESULT_SUCCEEDED(ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, site.parent, nullptr));
+  HWND window = nullptr;
+  ASSERT_HRESULT_SUCCEEDED(as<IOleWindow>(control_.get(), IID_IOleWindow)->GetWindow(&window));
+  ASSERT_TRUE(GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE);
+  const auto click = [window] {
+    SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+    return static_cast<HRESULT>(SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(5, 5)));
+  };
+
+  // The missing file cannot get its default content: "Permission denied" (70), as a host sees it.
+  const HRESULT permissionDenied = static_cast<HRESULT>(0x800A0046);
+  EXPECT_EQ(click(), permissionDenied);
+  EXPECT_EQ(threadError(), L"Permission denied");
+  Call host = call(control_.get(), L"GetDataValues");
+  EXPECT_EQ(host.error(), permissionDenied);
+  EXPECT_EQ(host.description(), L"Permission denied");
+
+  // The same through a message loop: DispatchMessage gives the window procedure's result.
+  PostMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+  MSG message{};
+  ASSERT_TRUE(PeekMessageW(&message, window, WM_LBUTTONUP, WM_LBUTTONUP, PM_REMOVE));
+  EXPECT_EQ(static_cast<HRESULT>(DispatchMessageW(&message)), permissionDenied);
+  EXPECT_EQ(threadError(), L"Permission denied");
+
+  // A missing folder stays quiet, and a reload that works returns 0 and leaves no error object,
+  // not even one set before it.
+  ScratchFolder folder;
+  ComPtr<ICreateErrorInfo> stale;
+  ASSERT_HRESULT_SUCCEEDED(CreateErrorInfo(stale.out()));
+  ComPtr<IErrorInfo> staleInfo = as<IErrorInfo>(stale.get(), IID_IErrorInfo);
+  for (const std::wstring& path : {folder.file(L"absent\\values.txt"), folder.file(L"values.txt")}) {
+    ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"DataFile", text(path).ref()).hr);
+    SetErrorInfo(0, staleInfo.get());
+    EXPECT_EQ(click(), S_OK) << path;
+    EXPECT_EQ(threadError(), L"(none)");
+  }
+  EXPECT_EQ(readBytes(folder.file(L"values.txt")), dataFile("(NULL)", "NULL (0)"));
+
+  ASSERT_HRESULT_SUCCEEDED(ole->Close(OLECLOSE_NOSAVE));
+  ASSERT_HRESULT_SUCCEEDED(ole->SetClientSite(nullptr));
   DestroyWindow(site.parent);
 }
 
