@@ -469,18 +469,9 @@ TEST_F(Container, ExtentIsAlways480By480Twips) {
   coclass->ReleaseTypeAttr(attr);
 }
 
-// A client site that only exists.
-class Site final : public IOleClientSite {
+// What a client site answers when it has nothing to offer: no moniker, no container.
+class ClientSiteBase : public IOleClientSite {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    *out = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IOleClientSite)) return E_NOINTERFACE;
-    *out = this;
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
-  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs); }
   HRESULT STDMETHODCALLTYPE SaveObject() override { return S_OK; }
   HRESULT STDMETHODCALLTYPE GetMoniker(DWORD, DWORD, IMoniker** m) override {
     *m = nullptr;
@@ -493,11 +484,25 @@ class Site final : public IOleClientSite {
   HRESULT STDMETHODCALLTYPE ShowObject() override { return S_OK; }
   HRESULT STDMETHODCALLTYPE OnShowWindow(BOOL) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE RequestNewObjectLayout() override { return E_NOTIMPL; }
+};
+
+// A client site that only exists.
+class Site final : public ClientSiteBase {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    *out = nullptr;
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IOleClientSite)) return E_NOINTERFACE;
+    *out = this;
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
+  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs); }
   long refs = 0;
 };
 
 // An in-place site on a window of the test, answering the ambient UserMode.
-class InPlaceSite final : public IOleClientSite, public IOleInPlaceSite, public IDispatch {
+class InPlaceSite final : public ClientSiteBase, public IOleInPlaceSite, public IDispatch {
  public:
   HWND parent = nullptr;
   bool userMode = false;
@@ -518,19 +523,6 @@ class InPlaceSite final : public IOleClientSite, public IOleInPlaceSite, public 
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  // IOleClientSite
-  HRESULT STDMETHODCALLTYPE SaveObject() override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE GetMoniker(DWORD, DWORD, IMoniker** m) override {
-    *m = nullptr;
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE GetContainer(IOleContainer** c) override {
-    *c = nullptr;
-    return E_NOINTERFACE;
-  }
-  HRESULT STDMETHODCALLTYPE ShowObject() override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE OnShowWindow(BOOL) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE RequestNewObjectLayout() override { return E_NOTIMPL; }
   // IOleInPlaceSite
   HRESULT STDMETHODCALLTYPE GetWindow(HWND* window) override {
     *window = parent;
