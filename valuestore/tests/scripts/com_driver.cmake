@@ -3,7 +3,8 @@
 #   -DMODE=unregister  regsvr32 /u the library, then check that nothing is left (Unregistered.*)
 #   -DMODE=script      run one .vbs/.js with cscript on a fresh scratch folder
 #   -DMODE=check       run the check program with -DFILTER (tests that need the registration)
-# Inputs: WINE, WINEPATH (winepath), OCX, CHECK (the registry check program), SCRIPT, WORK.
+# Inputs: WINE, HOST_WINE (the loader that starts the system's hosts of this library's
+# architecture), WINEPATH (winepath), OCX, CHECK (the registry check program), SCRIPT, WORK.
 # The script hosts exit 0 silently on an unhandled script error, so a script passes only with exit
 # code 0 AND the marker line VALTROVE-SCRIPT-OK printed last.
 cmake_minimum_required(VERSION 3.25)
@@ -29,10 +30,10 @@ endfunction()
 if(MODE STREQUAL "register" OR MODE STREQUAL "unregister")
   windows_path(${OCX} ocx)
   if(MODE STREQUAL "register")
-    run_checked("regsvr32" ${WINE} regsvr32 /s ${ocx})
+    run_checked("regsvr32" ${HOST_WINE} regsvr32 /s ${ocx})
     run_checked("registry check" ${WINE} ${CHECK} --gtest_filter=Registered.*)
   else()
-    run_checked("regsvr32 /u" ${WINE} regsvr32 /u /s ${ocx})
+    run_checked("regsvr32 /u" ${HOST_WINE} regsvr32 /u /s ${ocx})
     run_checked("registry check" ${WINE} ${CHECK} --gtest_filter=Unregistered.*)
   endif()
   # A run that tested nothing (a program that did not start) prints no PASSED line.
@@ -50,7 +51,7 @@ elseif(MODE STREQUAL "script")
   windows_path(${SCRIPT} script)
   windows_path(${WORK} work)
   set(ENV{VALTROVE_WARNING_LOG} "${work}\\warnings.log")
-  run_checked("cscript ${SCRIPT}" ${WINE} cscript //nologo ${script} ${work})
+  run_checked("cscript ${SCRIPT}" ${HOST_WINE} cscript //nologo ${script} ${work})
   string(STRIP "${last_output}" output)
   string(REGEX REPLACE "\r" "" output "${output}")
   if(NOT output MATCHES "(^|\n)VALTROVE-SCRIPT-OK$")
