@@ -6,6 +6,10 @@
 
 #include "value_store.h"
 
+#ifndef QZ_VERSION
+#define QZ_VERSION "unknown"
+#endif
+
 namespace {
 
 enum Exit : int {
@@ -32,6 +36,7 @@ constexpr std::string_view kHelp =
     "  remove NAME             remove NAME\n"
     "  clear                   replace the file with the default content (the value NULL = 0)\n"
     "  --help                  show this text\n"
+    "  --version, -V           show the version\n"
     "\n"
     "A missing FILE is created with the default content by the first command that reads it.\n"
     "Names and data may not contain '(', ')', CR, LF or \"<BEGINVALUEDECLARE>\".\n"
@@ -118,6 +123,10 @@ int run(const Command& command) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> words(argv + 1, argv + argc);
+  if (!words.empty() && (words[0] == "--version" || words[0] == "-V")) {
+    std::puts("valtrove " QZ_VERSION);
+    return kOk;
+  }
   for (const std::string& word : words) {
     if (word == "--help" || word == "-h") {
       std::fputs(kHelp.data(), stdout);

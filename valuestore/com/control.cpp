@@ -317,6 +317,7 @@ void ValtroveControl::warnAmbiguous() {
   const std::wstring title = fromAnsi(vs::kAmbiguousNameTitle);
   constexpr UINT style = MB_ICONEXCLAMATION | MB_OK;
 
+#ifdef VTC_TEST_HOOKS
   const DWORD needed = GetEnvironmentVariableW(kWarningLogVariable, nullptr, 0);
   if (needed > 1) {
     std::wstring logPath(needed, L'\0');
@@ -334,6 +335,7 @@ void ValtroveControl::warnAmbiguous() {
       }
     }
   }
+#endif
   MessageBoxW(GetActiveWindow(), text.c_str(), title.c_str(), style);
 }
 

@@ -17,10 +17,12 @@
 
 namespace vtc {
 
-// Test hook: when this environment variable names a file, the ambiguity warning is appended to it
-// as one line "title<TAB>text<TAB>style" (style as the decimal message box flags) instead of being
-// shown, so that unattended tests can see that it was raised.
+#ifdef VTC_TEST_HOOKS
+// Test hook, only in builds with tests: when this environment variable names a file, the ambiguity
+// warning is appended to it as one line "title<TAB>text<TAB>style" (style as the decimal message
+// box flags) instead of being shown, so that unattended tests can see that it was raised.
 inline constexpr wchar_t kWarningLogVariable[] = L"VALTROVE_WARNING_LOG";
+#endif
 
 class ValtroveControl final : public _Valtrove,
                               public ISupportErrorInfo,

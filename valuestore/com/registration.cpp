@@ -1,6 +1,8 @@
 // DllRegisterServer / DllUnregisterServer: the class, its ProgID, the in-process server entry,
 // the control marks, the toolbox bitmap, the embedded type library and its interfaces, all in
-// HKEY_CLASSES_ROOT and naming this library's real path.
+// HKEY_CLASSES_ROOT and naming this library's real path. DllInstall with the command line "user"
+// (regsvr32 /n /i:user) writes or removes the same keys in the current user's classes,
+// HKEY_CURRENT_USER\Software\Classes, type library included, and touches nothing machine-wide.
 #include <windows.h>
 #include <olectl.h>
 
@@ -10,18 +12,19 @@
 #include "ValtroveCtrl_h.h"
 #include "com_util.h"
 #include "module.h"
+#include "registration_facts.h"
 
 namespace vtc {
 namespace {
 
-constexpr wchar_t kProgId[] = L"ValtroveCTL.Valtrove";
+constexpr wchar_t kProgId[] = L"" VTC_PROGID;
 // Set client site first, invisible at run time, activate when visible, inside-out, cannot link
 // inside, recompose on resize.
 constexpr DWORD kMiscStatus = OLEMISC_SETCLIENTSITEFIRST | OLEMISC_INVISIBLEATRUNTIME |
                               OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_INSIDEOUT | OLEMISC_CANTLINKINSIDE |
                               OLEMISC_RECOMPOSEONRESIZE;
-static_assert(kMiscStatus == 0x20591);
-constexpr int kToolboxBitmapId = 30000;
+static_assert(kMiscStatus == VTC_MISC_STATUS_CONTENT);
+constexpr int kToolboxBitmapId = VTC_TOOLBOX_BITMAP;
 
 // Automation marshallers for dual interfaces and dispinterfaces.
 constexpr wchar_t kDualMarshaller[] = L"{00020424-0000-0000-C000-000000000046}";
@@ -33,36 +36,39 @@ std::wstring guidText(REFGUID guid) {
   return text;
 }
 
+// Every key below is relative to classes: HKEY_CLASSES_ROOT for the machine-wide registration,
+// the user's Software\Classes for the per-user one.
+
 // Writes a string value (the default value when name is null), creating the key.
-LSTATUS setString(const std::wstring& keyPath, const wchar_t* name, const std::wstring& value) {
+LSTATUS setString(HKEY classes, const std::wstring& keyPath, const wchar_t* name, const std::wstring& value) {
   RegKey key;
-  LSTATUS status = RegCreateKeyExW(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+  LSTATUS status = RegCreateKeyExW(classes, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                    KEY_SET_VALUE, nullptr, key.out(), nullptr);
   if (status != ERROR_SUCCESS) return status;
   return RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                         static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
 }
 
-LSTATUS createKey(const std::wstring& keyPath) {
+LSTATUS createKey(HKEY classes, const std::wstring& keyPath) {
   RegKey key;
-  return RegCreateKeyExW(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+  return RegCreateKeyExW(classes, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
                          nullptr, key.out(), nullptr);
 }
 
 // Deletes a key with everything below it; a key that is not there counts as deleted.
-LSTATUS deleteTree(const std::wstring& keyPath) {
-  const LSTATUS status = RegDeleteTreeW(HKEY_CLASSES_ROOT, keyPath.c_str());
+LSTATUS deleteTree(HKEY classes, const std::wstring& keyPath) {
+  const LSTATUS status = RegDeleteTreeW(classes, keyPath.c_str());
   if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) {
-    const LSTATUS last = RegDeleteKeyW(HKEY_CLASSES_ROOT, keyPath.c_str());
+    const LSTATUS last = RegDeleteKeyW(classes, keyPath.c_str());
     return last == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : last;
   }
   return status;
 }
 
 // Deletes a key only when it has no subkeys left (shared parts of the type library entry).
-LSTATUS deleteIfNoSubkeys(const std::wstring& keyPath) {
+LSTATUS deleteIfNoSubkeys(HKEY classes, const std::wstring& keyPath) {
   RegKey key;
-  LSTATUS status = RegOpenKeyExW(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, KEY_READ, key.out());
+  LSTATUS status = RegOpenKeyExW(classes, keyPath.c_str(), 0, KEY_READ, key.out());
   if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
   if (status != ERROR_SUCCESS) return status;
   DWORD subkeys = 0;
@@ -70,7 +76,7 @@ LSTATUS deleteIfNoSubkeys(const std::wstring& keyPath) {
                             nullptr, nullptr, nullptr);
   if (status != ERROR_SUCCESS) return status;
   key = RegKey();
-  return subkeys == 0 ? deleteTree(keyPath) : ERROR_SUCCESS;
+  return subkeys == 0 ? deleteTree(classes, keyPath) : ERROR_SUCCESS;
 }
 
 struct TypeLibFacts {
@@ -132,26 +138,27 @@ std::wstring versionText(const TypeLibFacts& facts) {
 }
 
 // Removes everything registration writes; parts already gone are fine.
-HRESULT unregisterAll(const TypeLibFacts& facts) {
+HRESULT unregisterAll(HKEY classes, const TypeLibFacts& facts) {
   const std::wstring clsidKey = L"CLSID\\" + guidText(CLSID_Valtrove);
   LSTATUS status = ERROR_SUCCESS;
   auto keep = [&status](LSTATUS next) {
     if (status == ERROR_SUCCESS) status = next;
   };
-  keep(deleteTree(clsidKey));
-  keep(deleteTree(kProgId));
-  for (const TypeLibFacts::Interface& item : facts.interfaces) keep(deleteTree(L"Interface\\" + guidText(item.iid)));
+  keep(deleteTree(classes, clsidKey));
+  keep(deleteTree(classes, kProgId));
+  for (const TypeLibFacts::Interface& item : facts.interfaces)
+    keep(deleteTree(classes, L"Interface\\" + guidText(item.iid)));
 
   // The version key is shared by the 32-bit and 64-bit libraries: remove this platform's entry,
   // and the rest only when no other platform or locale remains.
   const std::wstring libKey = L"TypeLib\\" + guidText(facts.libid);
   const std::wstring versionKey = libKey + L"\\" + versionText(facts);
-  keep(deleteTree(versionKey + L"\\0\\" + facts.platform));
-  keep(deleteIfNoSubkeys(versionKey + L"\\0"));
+  keep(deleteTree(classes, versionKey + L"\\0\\" + facts.platform));
+  keep(deleteIfNoSubkeys(classes, versionKey + L"\\0"));
   {
     RegKey key;
     DWORD subkeys = 0;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, versionKey.c_str(), 0, KEY_READ, key.out()) == ERROR_SUCCESS &&
+    if (RegOpenKeyExW(classes, versionKey.c_str(), 0, KEY_READ, key.out()) == ERROR_SUCCESS &&
         RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
                          nullptr, nullptr) == ERROR_SUCCESS) {
       // Only FLAGS and HELPDIR left: nothing else uses this version.
@@ -163,14 +170,14 @@ HRESULT unregisterAll(const TypeLibFacts& facts) {
         onlyOwnKeys = lstrcmpiW(name, L"FLAGS") == 0 || lstrcmpiW(name, L"HELPDIR") == 0;
       }
       key = RegKey();
-      if (onlyOwnKeys) keep(deleteTree(versionKey));
+      if (onlyOwnKeys) keep(deleteTree(classes, versionKey));
     }
   }
-  keep(deleteIfNoSubkeys(libKey));
+  keep(deleteIfNoSubkeys(classes, libKey));
   return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(status);
 }
 
-HRESULT registerAll(const std::wstring& path, const TypeLibFacts& facts) {
+HRESULT registerAll(HKEY classes, const std::wstring& path, const TypeLibFacts& facts) {
   const std::wstring clsid = guidText(CLSID_Valtrove);
   const std::wstring clsidKey = L"CLSID\\" + clsid;
   const std::wstring libid = guidText(facts.libid);
@@ -181,36 +188,55 @@ HRESULT registerAll(const std::wstring& path, const TypeLibFacts& facts) {
   auto step = [&status](LSTATUS next) {
     if (status == ERROR_SUCCESS) status = next;
   };
-  step(setString(kProgId, nullptr, kProgId));
-  step(setString(std::wstring(kProgId) + L"\\CLSID", nullptr, clsid));
+  step(setString(classes, kProgId, nullptr, kProgId));
+  step(setString(classes, std::wstring(kProgId) + L"\\CLSID", nullptr, clsid));
 
-  step(setString(clsidKey, nullptr, kProgId));
-  step(setString(clsidKey + L"\\InprocServer32", nullptr, path));
-  step(setString(clsidKey + L"\\InprocServer32", L"ThreadingModel", L"Apartment"));
-  step(setString(clsidKey + L"\\ProgID", nullptr, kProgId));
-  step(createKey(clsidKey + L"\\Control"));
-  step(setString(clsidKey + L"\\MiscStatus", nullptr, L"0"));
-  step(setString(clsidKey + L"\\MiscStatus\\1", nullptr, std::to_wstring(kMiscStatus)));
-  step(setString(clsidKey + L"\\ToolboxBitmap32", nullptr, path + L", " + std::to_wstring(kToolboxBitmapId)));
-  step(setString(clsidKey + L"\\TypeLib", nullptr, libid));
-  step(setString(clsidKey + L"\\Version", nullptr, std::to_wstring(facts.major) + L"." + std::to_wstring(facts.minor)));
+  step(setString(classes, clsidKey, nullptr, kProgId));
+  step(setString(classes, clsidKey + L"\\InprocServer32", nullptr, path));
+  step(setString(classes, clsidKey + L"\\InprocServer32", L"ThreadingModel", L"" VTC_THREADING_MODEL));
+  step(setString(classes, clsidKey + L"\\ProgID", nullptr, kProgId));
+  step(createKey(classes, clsidKey + L"\\Control"));
+  step(setString(classes, clsidKey + L"\\MiscStatus", nullptr, L"0"));
+  step(setString(classes, clsidKey + L"\\MiscStatus\\1", nullptr, std::to_wstring(kMiscStatus)));
+  step(setString(classes, clsidKey + L"\\ToolboxBitmap32", nullptr, path + L", " + std::to_wstring(kToolboxBitmapId)));
+  step(setString(classes, clsidKey + L"\\TypeLib", nullptr, libid));
+  step(setString(classes, clsidKey + L"\\Version", nullptr, std::to_wstring(facts.major) + L"." + std::to_wstring(facts.minor)));
 
   const std::wstring versionKey = L"TypeLib\\" + libid + L"\\" + version;
-  step(setString(versionKey, nullptr, L"Data Retrieval Control"));
-  step(setString(versionKey + L"\\0\\" + facts.platform, nullptr, path));
-  step(setString(versionKey + L"\\FLAGS", nullptr, std::to_wstring(facts.flags)));
-  step(setString(versionKey + L"\\HELPDIR", nullptr, folder));
+  step(setString(classes, versionKey, nullptr, L"Data Retrieval Control"));
+  step(setString(classes, versionKey + L"\\0\\" + facts.platform, nullptr, path));
+  step(setString(classes, versionKey + L"\\FLAGS", nullptr, std::to_wstring(facts.flags)));
+  step(setString(classes, versionKey + L"\\HELPDIR", nullptr, folder));
 
   for (const TypeLibFacts::Interface& item : facts.interfaces) {
     const std::wstring key = L"Interface\\" + guidText(item.iid);
     const wchar_t* marshaller = item.dispatchOnly ? kDispatchMarshaller : kDualMarshaller;
-    step(setString(key, nullptr, item.name));
-    step(setString(key + L"\\ProxyStubClsid", nullptr, marshaller));
-    step(setString(key + L"\\ProxyStubClsid32", nullptr, marshaller));
-    step(setString(key + L"\\TypeLib", nullptr, libid));
-    step(setString(key + L"\\TypeLib", L"Version", version));
+    step(setString(classes, key, nullptr, item.name));
+    step(setString(classes, key + L"\\ProxyStubClsid", nullptr, marshaller));
+    step(setString(classes, key + L"\\ProxyStubClsid32", nullptr, marshaller));
+    step(setString(classes, key + L"\\TypeLib", nullptr, libid));
+    step(setString(classes, key + L"\\TypeLib", L"Version", version));
   }
   return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(status);
+}
+
+// Registers this library in classes; a failure leaves no half registration behind.
+HRESULT registerIn(HKEY classes) {
+  const std::wstring path = modulePath();
+  if (path.empty()) return SELFREG_E_CLASS;
+  TypeLibFacts facts;
+  HRESULT hr = readTypeLib(path, facts);
+  if (FAILED(hr)) return hr;
+  hr = registerAll(classes, path, facts);
+  if (FAILED(hr)) unregisterAll(classes, facts);
+  return hr;
+}
+
+HRESULT unregisterIn(HKEY classes) {
+  TypeLibFacts facts;
+  const HRESULT hr = readTypeLib(modulePath(), facts);
+  if (FAILED(hr)) return hr;
+  return unregisterAll(classes, facts);
 }
 
 }  // namespace
@@ -218,14 +244,7 @@ HRESULT registerAll(const std::wstring& path, const TypeLibFacts& facts) {
 
 STDAPI DllRegisterServer() {
   try {
-    const std::wstring path = vtc::modulePath();
-    if (path.empty()) return SELFREG_E_CLASS;
-    vtc::TypeLibFacts facts;
-    HRESULT hr = vtc::readTypeLib(path, facts);
-    if (FAILED(hr)) return hr;
-    hr = vtc::registerAll(path, facts);
-    if (FAILED(hr)) vtc::unregisterAll(facts);  // leave no half registration behind
-    return hr;
+    return vtc::registerIn(HKEY_CLASSES_ROOT);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
@@ -233,10 +252,23 @@ STDAPI DllRegisterServer() {
 
 STDAPI DllUnregisterServer() {
   try {
-    vtc::TypeLibFacts facts;
-    const HRESULT hr = vtc::readTypeLib(vtc::modulePath(), facts);
-    if (FAILED(hr)) return hr;
-    return vtc::unregisterAll(facts);
+    return vtc::unregisterIn(HKEY_CLASSES_ROOT);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+// regsvr32 /n /i:user (install) and regsvr32 /u /n /i:user (uninstall): the same registration in
+// the current user's classes. The type library's keys go there too, as the platform's per-user
+// type library registration writes them. Any other command line is refused.
+STDAPI DllInstall(BOOL install, PCWSTR commandLine) {
+  if (!commandLine || lstrcmpiW(commandLine, L"user") != 0) return E_INVALIDARG;
+  try {
+    vtc::RegKey classes;
+    const LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                           KEY_ALL_ACCESS, nullptr, classes.out(), nullptr);
+    if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
+    return install ? vtc::registerIn(classes.get()) : vtc::unregisterIn(classes.get());
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }

@@ -1,6 +1,8 @@
 // Checks what regsvr32 left in the registry for ValtroveCtrl.ocx: run by the registration tests
 // with --gtest_filter=Registered.* after "regsvr32" and Unregistered.* after "regsvr32 /u"; and,
 // while registered, AtlHost.*: the control hosted by name in the platform's ATL container window.
+// The deployment test runs NoKeys.* in a prefix where the control was never registered,
+// PerUser.* after "regsvr32 /n /i:user" and PerUserRemoved.* after "regsvr32 /u /n /i:user".
 #include "support/com_client.h"
 
 namespace vtc::test {
@@ -13,38 +15,92 @@ const wchar_t* const kInterfaces[] = {L"Interface\\{09D0D1E1-0E46-4FB8-8275-B3B0
                                       L"Interface\\{25AF3E82-2151-42BD-9B80-5CA0E796B45E}",
                                       L"Interface\\{62AFD228-940A-4A1A-B2D8-303F965E06FB}"};
 
-bool keyExists(const std::wstring& path) {
+// Where keys are looked up: a root, the path of the classes under it, a registry view.
+struct Classes {
+  HKEY root;
+  const wchar_t* prefix;
+  REGSAM view = 0;  // 0: this program's own
+};
+const Classes kMerged{HKEY_CLASSES_ROOT, L""};
+// The user's classes. Windows shows them in HKEY_CLASSES_ROOT as well; Wine does not, so they are
+// read where the per-user registration writes them.
+const Classes kUser{HKEY_CURRENT_USER, L"Software\\Classes\\"};
+const Classes kMachine64{HKEY_LOCAL_MACHINE, L"Software\\Classes\\", KEY_WOW64_64KEY};
+const Classes kMachine32{HKEY_LOCAL_MACHINE, L"Software\\Classes\\", KEY_WOW64_32KEY};
+
+bool keyExists(const Classes& classes, const std::wstring& path) {
   RegKey key;
-  return RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, key.out()) == ERROR_SUCCESS;
+  return RegOpenKeyExW(classes.root, (classes.prefix + path).c_str(), 0, KEY_READ | classes.view, key.out()) ==
+         ERROR_SUCCESS;
 }
+bool keyExists(const std::wstring& path) { return keyExists(kMerged, path); }
 
 // A string value; "<none>" when the key or value is missing.
-std::wstring value(const std::wstring& path, const wchar_t* name = nullptr) {
+std::wstring value(const Classes& classes, const std::wstring& path, const wchar_t* name = nullptr) {
+  RegKey key;
   wchar_t buffer[1024] = {};
   DWORD size = sizeof(buffer);
-  if (RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS)
+  if (RegOpenKeyExW(classes.root, (classes.prefix + path).c_str(), 0, KEY_READ | classes.view, key.out()) !=
+          ERROR_SUCCESS ||
+      RegGetValueW(key.get(), nullptr, name, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS)
     return L"<none>";
   return buffer;
 }
+std::wstring value(const std::wstring& path, const wchar_t* name = nullptr) { return value(kMerged, path, name); }
 
 std::wstring lower(std::wstring text) {
   CharLowerBuffW(text.data(), static_cast<DWORD>(text.size()));
   return text;
 }
 
-TEST(Registered, ClassEntriesNameThisLibrary) {
+// The class and ProgID keys that registration writes, naming this library.
+void expectClassKeys(const Classes& classes) {
   const std::wstring path = ocxPath();
   const std::wstring clsid(kClsid);
-  EXPECT_EQ(value(clsid), kProgId);
-  EXPECT_EQ(lower(value(clsid + L"\\InprocServer32")), lower(path));
-  EXPECT_EQ(value(clsid + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
-  EXPECT_EQ(value(clsid + L"\\ProgID"), kProgId);
-  EXPECT_TRUE(keyExists(clsid + L"\\Control"));
-  EXPECT_EQ(value(clsid + L"\\MiscStatus\\1"), L"132497");
-  EXPECT_EQ(lower(value(clsid + L"\\ToolboxBitmap32")), lower(path + L", 30000"));
-  EXPECT_EQ(value(clsid + L"\\TypeLib"), L"{F68C528B-64A3-436B-8EB5-6ADFCAFC4C65}");
-  EXPECT_EQ(value(clsid + L"\\Version"), L"103.0");
-  EXPECT_EQ(value(std::wstring(kProgId) + L"\\CLSID"), L"{0C6404B8-48C5-4494-8608-C606118CB0DA}");
+  EXPECT_EQ(value(classes, clsid), kProgId);
+  EXPECT_EQ(lower(value(classes, clsid + L"\\InprocServer32")), lower(path));
+  EXPECT_EQ(value(classes, clsid + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
+  EXPECT_EQ(value(classes, clsid + L"\\ProgID"), kProgId);
+  EXPECT_TRUE(keyExists(classes, clsid + L"\\Control"));
+  EXPECT_EQ(value(classes, clsid + L"\\MiscStatus\\1"), L"132497");
+  EXPECT_EQ(lower(value(classes, clsid + L"\\ToolboxBitmap32")), lower(path + L", 30000"));
+  EXPECT_EQ(value(classes, clsid + L"\\TypeLib"), L"{F68C528B-64A3-436B-8EB5-6ADFCAFC4C65}");
+  EXPECT_EQ(value(classes, clsid + L"\\Version"), L"103.0");
+  EXPECT_EQ(value(classes, std::wstring(kProgId) + L"\\CLSID"), L"{0C6404B8-48C5-4494-8608-C606118CB0DA}");
+}
+
+// The type library's keys and the interfaces' marshalling keys.
+void expectTypeLibraryKeys(const Classes& classes) {
+  const std::wstring path = ocxPath();
+  const std::wstring version = std::wstring(kLibrary) + L"\\67.0";  // 103.0, keyed in hexadecimal
+  EXPECT_EQ(value(classes, version), L"Data Retrieval Control");
+  EXPECT_EQ(lower(value(classes, version + (sizeof(void*) == 8 ? L"\\0\\win64" : L"\\0\\win32"))), lower(path));
+  EXPECT_EQ(value(classes, version + L"\\FLAGS"), L"2");
+  EXPECT_EQ(lower(value(classes, version + L"\\HELPDIR")), lower(path.substr(0, path.find_last_of(L'\\'))));
+
+  const wchar_t* const names[] = {L"_Valtrove", L"__Valtrove", L"Collection"};
+  const wchar_t* const marshallers[] = {L"{00020424-0000-0000-C000-000000000046}",
+                                        L"{00020420-0000-0000-C000-000000000046}",
+                                        L"{00020424-0000-0000-C000-000000000046}"};
+  for (size_t i = 0; i < std::size(kInterfaces); ++i) {
+    const std::wstring key(kInterfaces[i]);
+    EXPECT_EQ(value(classes, key), names[i]);
+    EXPECT_EQ(value(classes, key + L"\\ProxyStubClsid32"), marshallers[i]) << names[i];
+    EXPECT_EQ(value(classes, key + L"\\TypeLib"), L"{F68C528B-64A3-436B-8EB5-6ADFCAFC4C65}") << names[i];
+    EXPECT_EQ(value(classes, key + L"\\TypeLib", L"Version"), L"67.0") << names[i];
+  }
+}
+
+// No key of the control at all in these classes.
+void expectNoKeys(const Classes& classes, const char* where) {
+  EXPECT_FALSE(keyExists(classes, kClsid)) << where;
+  EXPECT_FALSE(keyExists(classes, kProgId)) << where;
+  EXPECT_FALSE(keyExists(classes, kLibrary)) << where;
+  for (const wchar_t* key : kInterfaces) EXPECT_FALSE(keyExists(classes, key)) << where;
+}
+
+TEST(Registered, ClassEntriesNameThisLibrary) {
+  expectClassKeys(kMerged);
 
   Apartment apartment;
   DWORD status = 0;
@@ -69,31 +125,14 @@ TEST(Registered, ProgIdCreatesTheControl) {
 }
 
 TEST(Registered, TypeLibraryAndInterfaces) {
-  const std::wstring path = ocxPath();
-  const std::wstring version = std::wstring(kLibrary) + L"\\67.0";  // 103.0, keyed in hexadecimal
-  EXPECT_EQ(value(version), L"Data Retrieval Control");
-  EXPECT_EQ(lower(value(version + (sizeof(void*) == 8 ? L"\\0\\win64" : L"\\0\\win32"))), lower(path));
-  EXPECT_EQ(value(version + L"\\FLAGS"), L"2");
-  EXPECT_EQ(lower(value(version + L"\\HELPDIR")), lower(path.substr(0, path.find_last_of(L'\\'))));
+  expectTypeLibraryKeys(kMerged);
 
   Apartment apartment;
   ComPtr<ITypeLib> lib;
   ASSERT_HRESULT_SUCCEEDED(LoadRegTypeLib(LIBID_ValtroveCTL, 103, 0, 0, lib.out()));
   Bstr found;
   ASSERT_HRESULT_SUCCEEDED(QueryPathOfRegTypeLib(LIBID_ValtroveCTL, 103, 0, 0, found.out()));
-  EXPECT_EQ(lower(std::wstring(found.view())), lower(path));
-
-  const wchar_t* const names[] = {L"_Valtrove", L"__Valtrove", L"Collection"};
-  const wchar_t* const marshallers[] = {L"{00020424-0000-0000-C000-000000000046}",
-                                        L"{00020420-0000-0000-C000-000000000046}",
-                                        L"{00020424-0000-0000-C000-000000000046}"};
-  for (size_t i = 0; i < std::size(kInterfaces); ++i) {
-    const std::wstring key(kInterfaces[i]);
-    EXPECT_EQ(value(key), names[i]);
-    EXPECT_EQ(value(key + L"\\ProxyStubClsid32"), marshallers[i]) << names[i];
-    EXPECT_EQ(value(key + L"\\TypeLib"), L"{F68C528B-64A3-436B-8EB5-6ADFCAFC4C65}") << names[i];
-    EXPECT_EQ(value(key + L"\\TypeLib", L"Version"), L"67.0") << names[i];
-  }
+  EXPECT_EQ(lower(std::wstring(found.view())), lower(ocxPath()));
 }
 
 // The ATL container window class, from the platform's atl.dll.
@@ -206,10 +245,7 @@ TEST(AtlHost, HostedControlKeepsItsSizeAndPersistsThroughBagAndStream) {
 }
 
 TEST(Unregistered, NothingIsLeft) {
-  EXPECT_FALSE(keyExists(kClsid));
-  EXPECT_FALSE(keyExists(kProgId));
-  EXPECT_FALSE(keyExists(kLibrary));
-  for (const wchar_t* key : kInterfaces) EXPECT_FALSE(keyExists(key)) << key;
+  expectNoKeys(kMerged, "HKEY_CLASSES_ROOT");
 
   Apartment apartment;
   CLSID clsid{};
@@ -220,6 +256,59 @@ TEST(Unregistered, NothingIsLeft) {
   ComPtr<ITypeLib> lib;
   EXPECT_TRUE(FAILED(LoadRegTypeLib(LIBID_ValtroveCTL, 103, 0, 0, lib.out())));
 }
+
+// A prefix where the control was never registered.
+TEST(NoKeys, InEitherMachineViewNorForTheUser) {
+  expectNoKeys(kMachine64, "machine, 64-bit view");
+  expectNoKeys(kMachine32, "machine, 32-bit view");
+  expectNoKeys(kUser, "user");
+}
+
+TEST(PerUser, UserClassesHoldTheRegistration) {
+  expectClassKeys(kUser);
+  expectTypeLibraryKeys(kUser);
+}
+
+TEST(PerUser, NothingMachineWide) {
+  expectNoKeys(kMachine64, "machine, 64-bit view");
+  expectNoKeys(kMachine32, "machine, 32-bit view");
+}
+
+// What a host on Windows finds through HKEY_CLASSES_ROOT, which shows the user's classes there.
+// Wine's HKEY_CLASSES_ROOT does not show them, so the keys are followed by hand: ProgID, class,
+// in-process server, and the type library registered for the user.
+TEST(PerUser, UserKeysLeadToAWorkingControl) {
+  Apartment apartment;
+  CLSID clsid{};
+  ASSERT_HRESULT_SUCCEEDED(CLSIDFromString(value(kUser, std::wstring(kProgId) + L"\\CLSID").c_str(), &clsid));
+  const std::wstring server = value(kUser, L"CLSID\\" + value(kUser, std::wstring(kProgId) + L"\\CLSID") + L"\\InprocServer32");
+  HMODULE library = LoadLibraryW(server.c_str());
+  ASSERT_NE(library, nullptr) << server;
+  auto getClassObject = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(library, "DllGetClassObject")));
+  ASSERT_NE(getClassObject, nullptr);
+  ComPtr<IClassFactory> factory;
+  ASSERT_HRESULT_SUCCEEDED(getClassObject(clsid, IID_IClassFactory, factory.outVoid()));
+  ComPtr<IDispatch> control;
+  ASSERT_HRESULT_SUCCEEDED(factory->CreateInstance(nullptr, IID_IDispatch, control.outVoid()));
+  EXPECT_EQ(call(control.get(), L"DataFile").textResult(), L"*.txt");
+
+  const std::wstring version = std::wstring(kLibrary) + L"\\67.0";
+  ComPtr<ITypeLib> lib;
+  ASSERT_HRESULT_SUCCEEDED(LoadTypeLibEx(
+      value(kUser, version + (sizeof(void*) == 8 ? L"\\0\\win64" : L"\\0\\win32")).c_str(), REGKIND_NONE, lib.out()));
+  TLIBATTR* attr = nullptr;
+  ASSERT_HRESULT_SUCCEEDED(lib->GetLibAttr(&attr));
+  EXPECT_TRUE(IsEqualGUID(attr->guid, LIBID_ValtroveCTL));
+  lib->ReleaseTLibAttr(attr);
+
+  // Where HKEY_CLASSES_ROOT shows the user's classes (Windows), the ProgID resolves through them.
+  CLSID resolved{};
+  if (SUCCEEDED(CLSIDFromProgID(kProgId, &resolved))) EXPECT_TRUE(IsEqualCLSID(resolved, CLSID_Valtrove));
+  control.reset();
+  factory.reset();
+}
+
+TEST(PerUserRemoved, NoUserKeysLeft) { expectNoKeys(kUser, "user"); }
 
 }  // namespace
 }  // namespace vtc::test

@@ -9,7 +9,7 @@
 namespace vtc::test {
 namespace {
 
-TEST(ComServerExports, ExactlyFourNamedExportsWithOrdinalsOneToFour) {
+TEST(ComServerExports, ExactlyFiveNamedExportsWithOrdinalsOneToFive) {
   const Ocx& ocx = Ocx::get();
   ASSERT_NE(ocx.module, nullptr) << "cannot load the library";
   const auto* base = reinterpret_cast<const BYTE*>(ocx.module);
@@ -19,8 +19,8 @@ TEST(ComServerExports, ExactlyFourNamedExportsWithOrdinalsOneToFour) {
   ASSERT_NE(directory.VirtualAddress, 0u);
   const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + directory.VirtualAddress);
   EXPECT_EQ(exports->Base, 1u);
-  EXPECT_EQ(exports->NumberOfFunctions, 4u);
-  ASSERT_EQ(exports->NumberOfNames, 4u);
+  EXPECT_EQ(exports->NumberOfFunctions, 5u);
+  ASSERT_EQ(exports->NumberOfNames, 5u);
 
   const auto* names = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
   const auto* ordinals = reinterpret_cast<const WORD*>(base + exports->AddressOfNameOrdinals);
@@ -28,7 +28,8 @@ TEST(ComServerExports, ExactlyFourNamedExportsWithOrdinalsOneToFour) {
   for (DWORD i = 0; i < exports->NumberOfNames; ++i)
     byName[reinterpret_cast<const char*>(base + names[i])] = ordinals[i] + exports->Base;
   const std::map<std::string, DWORD> expected{
-      {"DllCanUnloadNow", 1}, {"DllGetClassObject", 2}, {"DllRegisterServer", 3}, {"DllUnregisterServer", 4}};
+      {"DllCanUnloadNow", 1},     {"DllGetClassObject", 2}, {"DllRegisterServer", 3},
+      {"DllUnregisterServer", 4}, {"DllInstall", 5}};
   EXPECT_EQ(byName, expected);
 
   // The ordinal and the name reach the same function.
@@ -36,6 +37,20 @@ TEST(ComServerExports, ExactlyFourNamedExportsWithOrdinalsOneToFour) {
     EXPECT_EQ(reinterpret_cast<void*>(GetProcAddress(ocx.module, name.c_str())),
               reinterpret_cast<void*>(GetProcAddress(ocx.module, MAKEINTRESOURCEA(ordinal))))
         << name;
+}
+
+// Only "user" (regsvr32 /n /i:user) installs or uninstalls; anything else is refused before
+// the registry is touched.
+TEST(ComServerExports, DllInstallRefusesEveryCommandLineButUser) {
+  const Ocx& ocx = Ocx::get();
+  ASSERT_NE(ocx.install, nullptr);
+  for (const wchar_t* line : {static_cast<const wchar_t*>(nullptr), L"", L"machine", L"user ", L"/i:user", L"users"}) {
+    EXPECT_EQ(ocx.install(TRUE, line), E_INVALIDARG) << (line ? line : L"(null)");
+    EXPECT_EQ(ocx.install(FALSE, line), E_INVALIDARG) << (line ? line : L"(null)");
+  }
+  RegKey key;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes\\ValtroveCTL.Valtrove", 0, KEY_READ, key.out()),
+            ERROR_FILE_NOT_FOUND);
 }
 
 TEST(ComServerExports, VersionResourceNamesTheLibraryAndSelfRegistration) {

@@ -107,6 +107,9 @@ TEST_F(ValtroveTool, FileErrorsAndUsage) {
   r = run({"--help"});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("exit status"), std::string::npos);
+  r = run({"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "valtrove " QZ_PROJECT_VERSION "\n");
   // Every error message is one line.
   r = on({"add", "a\nb", "1"});
   EXPECT_EQ(r.status, 5);

@@ -36,6 +36,7 @@ inline std::wstring ocxPath() {
 using CanUnloadNow = HRESULT(WINAPI*)();
 using GetClassObject = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
 using SelfRegister = HRESULT(WINAPI*)();
+using Install = HRESULT(WINAPI*)(BOOL, PCWSTR);
 
 // The library loaded once per test program; its exports taken by ordinal.
 struct Ocx {
@@ -44,6 +45,7 @@ struct Ocx {
   GetClassObject getClassObject = nullptr;  // ordinal 2
   SelfRegister registerServer = nullptr;    // ordinal 3
   SelfRegister unregisterServer = nullptr;  // ordinal 4
+  Install install = nullptr;                // ordinal 5: DllInstall
 
   static Ocx& get() {
     static Ocx ocx = [] {
@@ -54,6 +56,7 @@ struct Ocx {
         o.getClassObject = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(o.module, MAKEINTRESOURCEA(2))));
         o.registerServer = reinterpret_cast<SelfRegister>(reinterpret_cast<void*>(GetProcAddress(o.module, MAKEINTRESOURCEA(3))));
         o.unregisterServer = reinterpret_cast<SelfRegister>(reinterpret_cast<void*>(GetProcAddress(o.module, MAKEINTRESOURCEA(4))));
+        o.install = reinterpret_cast<Install>(reinterpret_cast<void*>(GetProcAddress(o.module, MAKEINTRESOURCEA(5))));
       }
       return o;
     }();
