@@ -449,6 +449,35 @@ TEST(ConsoleHostSequence, CtrlCWhileWaitingEndsTheWaitAtOnce) {
     EXPECT_TRUE(rig.messages.empty());
 }
 
+TEST(ConsoleHostSequence, WaitsOnTheLineBetweenPollsAndStopsWhenTheLineIsGone) {
+    SequenceRig rig;
+    std::vector<std::chrono::milliseconds> waits;
+    rig.host.waitForInput = [&](std::chrono::milliseconds limit) {
+        waits.push_back(limit);
+        rig.time.now += limit; // nothing comes
+    };
+    const auto start = rig.time.now;
+    EXPECT_EQ(rig.run(3).outcome, UploadOutcome::TimedOut);
+    // The time-out comes as it does with a poll every millisecond, without that many polls.
+    EXPECT_GT(rig.time.now - start, 3s);
+    EXPECT_LT(rig.time.now - start, 5s);
+    EXPECT_GT(waits.size(), 100u);
+    EXPECT_LT(waits.size(), 400u);
+    EXPECT_TRUE(std::all_of(waits.begin(), waits.end(), [](auto limit) { return limit >= 1ms && limit <= 20ms; }));
+
+    SequenceRig unplugged;
+    int polls = 0;
+    unplugged.recorder.inputSource = [&] {
+        ++polls;
+        return std::string();
+    };
+    unplugged.host.lineLost = [&] { return polls >= 5; };
+    EXPECT_EQ(unplugged.run().outcome, UploadOutcome::Cancelled);
+    EXPECT_EQ(polls, 5);
+    EXPECT_FALSE(unplugged.log.contains("Output={"));
+    EXPECT_FALSE(unplugged.recorder.isOpen());
+}
+
 TEST(Firmware, OnlyReadableNonEmptyFilesWithinTheLimit) {
     namespace fs = std::filesystem;
     const fs::path dir = fs::temp_directory_path() / ("qz_cli_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
