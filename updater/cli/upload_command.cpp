@@ -8,6 +8,7 @@
 #include "ports_display.h"
 #include "serial_transfer_control.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -243,7 +244,6 @@ private:
                     work(port);
                 } catch (const std::exception& e) {
                     display.error(port, std::string("internal error: ") + e.what());
-                    const std::lock_guard lock(jsonMutex_);
                     internalErrors_ = true;
                 }
             });
@@ -304,14 +304,11 @@ private:
     // Station: board after board on every port until Ctrl-C (or --count boards each).
     int station() {
         const auto display = makeDisplay();
+        // Each port's tally is only touched by its own thread until all have ended.
         std::vector<Tally> tallies(names_.size());
-        std::mutex tallyMutex;
         eachPortAtOnce(*display, [&](std::size_t port) {
             Tally& tally = tallies[port];
-            const auto tallyText = [&] {
-                const std::lock_guard lock(tallyMutex);
-                return tally.text();
-            };
+            const auto tallyText = [&tally] { return tally.text(); };
             PortUpload upload(options_, platform_, names_[port], bytesTotal_);
             const PortSinks sinks = sinksFor(*display, port, [tallyText] { return tallyText() + " | "; });
             bool portAway = false; // told that the port cannot be used
@@ -320,12 +317,9 @@ private:
                 RunReport& report = attempt.report;
                 if (attempt.started) {
                     portAway = false;
-                    {
-                        const std::lock_guard lock(tallyMutex);
-                        ++tally.boards;
-                        if (report.outcome == Outcome::success) ++tally.succeeded;
-                        tally.outcomes.push_back(report.outcome);
-                    }
+                    ++tally.boards;
+                    if (report.outcome == Outcome::success) ++tally.succeeded;
+                    tally.outcomes.push_back(report.outcome);
                     report.board = tally.boards;
                     std::string line = "board " + std::to_string(tally.boards) + ": " +
                                        std::string(outcomeName(report.outcome)) + ", " +
@@ -373,7 +367,7 @@ private:
     std::vector<PortName> names_;
     std::uint64_t bytesTotal_ = 0;
     std::mutex jsonMutex_;
-    bool internalErrors_ = false;
+    std::atomic<bool> internalErrors_{false};
 };
 
 } // namespace

@@ -638,13 +638,16 @@ TEST_F(CliUpload, StationWaitsForAPortThatVanishesAndUsesItAgain) {
     const std::string image = makeImage(64 * 1024);
     const fs::path unplugged = file("fixture-a");
     const fs::path steady = file("fixture-b");
-    // A board that is pulled out mid-transfer, adapter and all (the link stays, dangling).
+    // A board that is pulled out mid-transfer, adapter and all.
     auto a = startBoard(unplugged, file("a1.bin"), {"--pace"});
     // Two boards in a row on the other fixture.
     auto b = startBoard(steady, file("b{n}.bin"), {"--count", "2"});
     Child tool = startTool({"--loop", "--no-wake", "--count", "2", unplugged.string(), steady.string(),
                             file("fw.bin").string()});
     ASSERT_TRUE(waitForText(file("tool.err"), unplugged.string() + ": Sent  10%"));
+    // Unplugged: the device's name goes first (the link would otherwise dangle towards a pty
+    // number that another program may get next), then the line.
+    fs::remove(unplugged);
     a->stop(SIGKILL);
     ASSERT_TRUE(waitForText(file("tool.err"), unplugged.string() + ": waiting for the port"));
     std::this_thread::sleep_for(1500ms);
