@@ -229,8 +229,8 @@ std::string usageText() {
     text += "  --count N           with --loop: end after N boards on each port\n";
     text += "  --packet-timeout S  wait S seconds (0.1 to 60, default 1) for the answer to a\n";
     text += "                      block before sending it again (10 tries per block)\n";
-    text += "  --json              print one JSON result object per line on stdout: one per\n";
-    text += "                      port, or with --loop one per board; other output goes to stderr\n";
+    text += "  --json              print JSON Lines on stdout: one result object per port, or\n";
+    text += "                      with --loop one per board; other output goes to stderr\n";
     text += "  -q, --quiet         print errors only\n";
     text += "  --list-ports        list the serial ports of this machine and exit\n";
     text += "  -h, --help          show this help and exit\n";
@@ -238,8 +238,8 @@ std::string usageText() {
     text += "\n";
     text += "FIRMWARE must be a readable file of 1 to " +
             std::to_string(SerialTransferControl::kMaxImageSize) + " bytes.\n";
-    text += "Ctrl-C stops the upload at any point on every port; a running transfer is cancelled\n";
-    text += "(CAN CAN).\n";
+    text += "Ctrl-C stops the upload at any point, on every port; a running transfer is\n";
+    text += "cancelled (CAN CAN).\n";
     text += "\n";
     text += "Exit codes (with several ports: 0 when all succeeded, else the code the failures\n";
     text += "share, else 7):\n";
