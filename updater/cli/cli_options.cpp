@@ -212,12 +212,12 @@ std::string usageText() {
     text += "Wakes a QZ450 controller on the serial port PORT, waits for its bootloader and sends\n";
     text += "FIRMWARE.bin with XMODEM: the same sequence and the same bytes on the line as the\n";
     text += "Updater7304 window. PORT is a device path on Linux (/dev/ttyUSB0) and a COM port\n";
-    text += "on Windows (COM3, or just 3). With several ports, each one gets the whole upload at\n";
-    text += "the same time, on its own: a port that fails stops none of the others.\n";
+    text += "on Windows (COM3, or just 3). With several ports, each one gets the whole\n";
+    text += "upload at the same time, on its own: a port that fails stops none of the others.\n";
     text += "\n";
     text += "Options:\n";
-    text += "  --ports LIST        more ports: a comma-separated list, or a file (@FILE, or any\n";
-    text += "                      regular file) with one port a line (# starts a comment)\n";
+    text += "  --ports LIST        more ports: a comma-separated list, or a file (@FILE, or\n";
+    text += "                      any regular file) with one port a line (# for comments)\n";
     text += "  --timeout SECONDS   give up waiting for the bootloader's \"%\" after SECONDS to\n";
     text += "                      SECONDS+1 seconds (1 to 254; default 5, as the window)\n";
     text += "  --no-wake           the controller already waits in its bootloader: skip the\n";
