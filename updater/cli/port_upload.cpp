@@ -70,7 +70,7 @@ PortAttempt PortUpload::run(const PortSinks& sinks) {
     host.onStatus = [&](std::string_view text) {
         if (text == kStatusWaiting) {
             phase = Phase::waiting;
-            output.line(options_.loop ? "Waiting for a controller on " + name_.label
+            output.line(options_.loop ? std::string("Waiting for a controller")
                                       : "Waiting for the bootloader on " + name_.label + " (time-out " +
                                             std::to_string(options_.timeoutSeconds) + " s)");
         } else if (text == kStatusStartReceived) {
