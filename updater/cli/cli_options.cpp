@@ -3,7 +3,10 @@
 #include "exit_codes.h"
 #include "serial_transfer_control.h"
 
+#include <algorithm>
 #include <charconv>
+#include <filesystem>
+#include <fstream>
 
 namespace qz::cli {
 
@@ -29,12 +32,57 @@ bool parseSeconds(std::string_view text, double min, double max, double& value) 
     return true;
 }
 
+std::string trimmed(std::string_view text) {
+    const auto begin = text.find_first_not_of(" \t\r\n");
+    if (begin == std::string_view::npos) return {};
+    const auto end = text.find_last_not_of(" \t\r\n");
+    return std::string(text.substr(begin, end - begin + 1));
+}
+
+// The ports of a --ports value, or an error.
+bool readPortList(const std::string& value, std::vector<std::string>& ports, std::string& error) {
+    namespace fs = std::filesystem;
+    std::string path;
+    if (value.starts_with("@")) {
+        path = value.substr(1);
+    } else {
+        std::error_code ec;
+        if (fs::is_regular_file(fs::path(value), ec)) path = value;
+    }
+    if (!path.empty()) {
+        std::ifstream in(fs::path(path), std::ios::binary);
+        if (!in) {
+            error = "--ports: cannot read " + path;
+            return false;
+        }
+        for (std::string line; std::getline(in, line);) {
+            const std::string port = trimmed(line);
+            if (!port.empty() && !port.starts_with("#")) ports.push_back(port);
+        }
+        return true;
+    }
+    for (std::size_t begin = 0;;) {
+        const auto comma = value.find(',', begin);
+        const std::string port = trimmed(std::string_view(value).substr(begin, comma - begin));
+        if (port.empty()) {
+            error = "--ports has an empty entry in '" + value + "'";
+            return false;
+        }
+        ports.push_back(port);
+        if (comma == std::string::npos) return true;
+        begin = comma + 1;
+    }
+}
+
 } // namespace
 
 ParseResult parseCommandLine(const std::vector<std::string>& args) {
     ParseResult result;
     CliOptions& options = result.options;
     std::vector<std::string> operands;
+    std::vector<std::string> listed; // from --ports
+    bool portsGiven = false;
+    bool countGiven = false;
     const auto fail = [&result](std::string message) {
         if (result.error.empty()) result.error = std::move(message);
     };
@@ -70,11 +118,30 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
         if (name == "--timeout") {
             long seconds = 0;
             if (const auto text = value()) {
+                options.timeoutGiven = true;
                 if (parseWhole(*text, 1, 254, seconds))
                     options.timeoutSeconds = static_cast<std::uint8_t>(seconds);
                 else
                     fail("--timeout takes whole seconds from 1 to 254, not '" + *text + "'");
             }
+        } else if (name == "--ports") {
+            if (const auto text = value()) {
+                portsGiven = true;
+                std::string error;
+                if (!readPortList(*text, listed, error)) fail(error);
+            }
+        } else if (name == "--count") {
+            long boards = 0;
+            if (const auto text = value()) {
+                countGiven = true;
+                if (parseWhole(*text, 1, 1000000, boards))
+                    options.count = static_cast<unsigned long>(boards);
+                else
+                    fail("--count takes a number of boards from 1 to 1000000, not '" + *text + "'");
+            }
+        } else if (name == "--loop") {
+            noValue();
+            options.loop = true;
         } else if (name == "--packet-timeout") {
             double seconds = 0;
             if (const auto text = value()) {
@@ -108,41 +175,62 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
 
     if (!result.ok() || options.help || options.version) return result;
     if (options.listPorts) {
-        if (!operands.empty()) fail("--list-ports takes no PORT or FIRMWARE");
+        if (!operands.empty() || portsGiven) fail("--list-ports takes no PORT or FIRMWARE");
         return result;
     }
-    if (operands.size() < 2) {
-        fail(operands.empty() ? "PORT and FIRMWARE are missing" : "FIRMWARE is missing");
-    } else if (operands.size() > 2) {
-        fail("too many arguments: '" + operands[2] + "'");
-    } else if (operands[0].empty() || operands[1].empty()) {
-        fail("PORT and FIRMWARE must not be empty");
-    } else {
-        options.port = operands[0];
-        options.firmware = operands[1];
+    if (operands.empty()) {
+        fail(portsGiven ? "FIRMWARE is missing" : "PORT and FIRMWARE are missing");
+        return result;
+    }
+    if (operands.size() < 2 && !portsGiven) {
+        fail("FIRMWARE is missing");
+        return result;
+    }
+    options.firmware = operands.back();
+    operands.pop_back();
+    options.ports = operands;
+    options.ports.insert(options.ports.end(), listed.begin(), listed.end());
+    if (options.firmware.empty() || options.ports.empty() ||
+        std::find(options.ports.begin(), options.ports.end(), std::string()) != options.ports.end()) {
+        fail(options.ports.empty() ? "--ports names no port" : "PORT and FIRMWARE must not be empty");
+    } else if (options.loop && options.wake) {
+        fail("--loop needs --no-wake: the wake-up command would wake the controller just flashed and flash it again");
+    } else if (options.loop && options.timeoutGiven) {
+        fail("--timeout does not go with --loop: a station waits for each controller as long as it takes");
+    } else if (countGiven && !options.loop) {
+        fail("--count goes with --loop only");
     }
     return result;
 }
 
 std::string usageText() {
     std::string text;
-    text += "Usage: qz450-upload [options] PORT FIRMWARE.bin\n";
+    text += "Usage: qz450-upload [options] PORT [PORT...] FIRMWARE.bin\n";
+    text += "       qz450-upload --loop --no-wake [options] PORT [PORT...] FIRMWARE.bin\n";
     text += "       qz450-upload --list-ports\n";
     text += "\n";
     text += "Wakes a QZ450 controller on the serial port PORT, waits for its bootloader and sends\n";
     text += "FIRMWARE.bin with XMODEM: the same sequence and the same bytes on the line as the\n";
     text += "Updater7304 window. PORT is a device path on Linux (/dev/ttyUSB0) and a COM port\n";
-    text += "on Windows (COM3, or just 3).\n";
+    text += "on Windows (COM3, or just 3). With several ports, each one gets the whole\n";
+    text += "upload at the same time, on its own: a port that fails stops none of the others.\n";
     text += "\n";
     text += "Options:\n";
+    text += "  --ports LIST        more ports: a comma-separated list, or a file (@FILE, or\n";
+    text += "                      any regular file) with one port a line (# for comments)\n";
     text += "  --timeout SECONDS   give up waiting for the bootloader's \"%\" after SECONDS to\n";
     text += "                      SECONDS+1 seconds (1 to 254; default 5, as the window)\n";
     text += "  --no-wake           the controller already waits in its bootloader: skip the\n";
     text += "                      wake-up command and the pause after it, only listen\n";
+    text += "  --loop              station mode (needs --no-wake): on each port, wait for a\n";
+    text += "                      controller that starts its bootloader, send it the image,\n";
+    text += "                      then wait for the next one, until Ctrl-C; a port that goes\n";
+    text += "                      away is waited for\n";
+    text += "  --count N           with --loop: end after N boards on each port\n";
     text += "  --packet-timeout S  wait S seconds (0.1 to 60, default 1) for the answer to a\n";
     text += "                      block before sending it again (10 tries per block)\n";
-    text += "  --json              print one JSON result object on stdout; other output goes\n";
-    text += "                      to stderr\n";
+    text += "  --json              print JSON Lines on stdout: one result object per port, or\n";
+    text += "                      with --loop one per board; other output goes to stderr\n";
     text += "  -q, --quiet         print errors only\n";
     text += "  --list-ports        list the serial ports of this machine and exit\n";
     text += "  -h, --help          show this help and exit\n";
@@ -150,9 +238,11 @@ std::string usageText() {
     text += "\n";
     text += "FIRMWARE must be a readable file of 1 to " +
             std::to_string(SerialTransferControl::kMaxImageSize) + " bytes.\n";
-    text += "Ctrl-C stops the upload at any point; a running transfer is cancelled (CAN CAN).\n";
+    text += "Ctrl-C stops the upload at any point, on every port; a running transfer is\n";
+    text += "cancelled (CAN CAN).\n";
     text += "\n";
-    text += "Exit codes:\n";
+    text += "Exit codes (with several ports: 0 when all succeeded, else the code the failures\n";
+    text += "share, else 7):\n";
     const auto code = [&text](Outcome outcome, std::string_view meaning) {
         std::string number = std::to_string(exitCode(outcome));
         number.resize(5, ' ');
@@ -160,12 +250,13 @@ std::string usageText() {
     };
     code(Outcome::success, "success: every block and the end of the transfer acknowledged");
     code(Outcome::internalError, "internal error");
-    code(Outcome::usageError, "usage error (bad option or argument)");
+    code(Outcome::usageError, "usage error (bad option or argument, a port given twice)");
     code(Outcome::firmwareUnreadable, "firmware unreadable (missing, a folder, no permission, empty, too large)");
     code(Outcome::portFailed, "port cannot be opened (missing, in use, no permission, not a serial port)");
     code(Outcome::timedOut, "no start character \"%\" from the bootloader within the time-out");
     code(Outcome::transferFailed, "transfer failed (cancelled by the controller, too many errors,");
     text += "       the controller stopped answering, line error)\n";
+    code(Outcome::mixedFailures, "several ports (or boards) failed, not all in the same way");
     code(Outcome::interrupted, "interrupted (Ctrl-C, SIGINT, SIGTERM)");
     return text;
 }

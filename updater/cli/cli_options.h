@@ -10,13 +10,19 @@
 namespace qz::cli {
 
 inline constexpr std::string_view kProgramName = "qz450-upload";
+// The first line of what a wrong command line prints.
+inline constexpr std::string_view kUsageLine = "usage: qz450-upload [options] PORT [PORT...] FIRMWARE.bin";
 
 struct CliOptions {
-    std::string port;     // operand 1: "/dev/ttyUSB0", "COM3", "3"
-    std::string firmware; // operand 2: the image to send
+    // The operands before FIRMWARE, then those of --ports: "/dev/ttyUSB0", "COM3", "3".
+    std::vector<std::string> ports;
+    std::string firmware; // the last operand: the image to send
     // The wait for "%" gives up when the seconds counter passes this (the window's 5).
     std::uint8_t timeoutSeconds = 5;
+    bool timeoutGiven = false;
     bool wake = true;        // --no-wake: the controller already listens
+    bool loop = false;       // --loop: station mode, board after board on each port
+    unsigned long count = 0; // --count: boards per port before the station ends; 0: until Ctrl-C
     bool json = false;       // one result object on stdout
     bool quiet = false;      // errors only
     bool listPorts = false;
@@ -33,7 +39,9 @@ struct ParseResult {
 };
 
 // Parses the arguments after the program name. "--" ends the options; "--name=value" and
-// "--name value" are both accepted.
+// "--name value" are both accepted. "--ports" takes a comma-separated list, or a file ("@FILE",
+// or any regular file) with one port a line, where blank lines and lines starting with "#"
+// are skipped.
 ParseResult parseCommandLine(const std::vector<std::string>& args);
 
 // The --help text, with the exit codes.

@@ -8,6 +8,9 @@ namespace qz::cli {
 namespace {
 constexpr std::chrono::milliseconds kTimerInterval{1000};
 constexpr std::chrono::milliseconds kPollPause{1};
+// The longest wait for input between two polls: how soon a Ctrl-C handled on another thread
+// ends the wait.
+constexpr std::chrono::milliseconds kInputWait{20};
 constexpr std::chrono::milliseconds kSleepSlice{20};
 } // namespace
 
@@ -35,7 +38,15 @@ void ConsoleUploadHost::showMessage(std::string_view text, std::string_view titl
 }
 
 void ConsoleUploadHost::pumpMessages() {
-    pause(kPollPause);
+    if (waitForInput) {
+        auto limit = kInputWait;
+        // Wake up for the timer's next tick, so that the time-out comes when it is due.
+        if (timerEnabled_)
+            limit = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(nextTick_ - now()), kPollPause, kInputWait);
+        waitForInput(limit);
+    } else {
+        pause(kPollPause);
+    }
     if (!timerEnabled_) return;
     const auto current = now();
     if (current < nextTick_) return;

@@ -25,19 +25,24 @@ public:
     // Where the sequence's status texts and messages go.
     std::function<void(std::string_view text)> onStatus;
     std::function<void(std::string_view text, std::string_view title)> onMessage;
+    // How the wait for "%" waits between two polls: up to the given time, returning as soon
+    // as input is there. Empty: a pause of 1 ms.
+    std::function<void(std::chrono::milliseconds limit)> waitForInput;
+    // True once the line has gone (the device was unplugged): the wait ends as cancelled.
+    std::function<bool()> lineLost;
 
     void showStatus(std::string_view text) override;
     void showMessage(std::string_view text, std::string_view title) override;
-    // Gives the processor a moment (the wait polls without a pause of its own), then ticks
-    // SerialTimer when the next second of the timer's rhythm has come. Seconds that passed
-    // while nothing pumped (a pause) are not made up for: one tick at most per pump, as a
-    // window timer's ticks are not queued up.
+    // Gives the processor a moment, or waits for input on the line (the wait polls without a
+    // pause of its own), then ticks SerialTimer when the next second of the timer's rhythm has
+    // come. Seconds that passed while nothing pumped (a pause) are not made up for: one tick
+    // at most per pump, as a window timer's ticks are not queued up.
     void pumpMessages() override;
     // Blocks, but returns early once Ctrl-C was pressed.
     void sleep(std::uint32_t milliseconds) override;
     void setTimerEnabled(bool enabled) override;
     void setInputEnabled(ControlId, bool) override {}
-    bool cancelRequested() override { return interrupted_.load(); }
+    bool cancelRequested() override { return interrupted_.load() || (lineLost && lineLost()); }
 
     bool timerEnabled() const { return timerEnabled_; }
 

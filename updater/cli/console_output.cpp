@@ -6,9 +6,9 @@ namespace {
 constexpr std::chrono::milliseconds kRedrawInterval{100};
 } // namespace
 
-ConsoleOutput::ConsoleOutput(Sink human, Sink errors, bool terminal, bool quiet, Clock clock)
-    : human_(std::move(human)), errors_(std::move(errors)), terminal_(terminal), quiet_(quiet),
-      clock_(std::move(clock)) {}
+ConsoleOutput::ConsoleOutput(Sink human, Sink errors, bool terminal, bool quiet, Clock clock, Sink redraw)
+    : human_(std::move(human)), errors_(std::move(errors)), redraw_(std::move(redraw)), terminal_(terminal),
+      quiet_(quiet), clock_(std::move(clock)) {}
 
 std::chrono::steady_clock::time_point ConsoleOutput::now() const {
     return clock_ ? clock_() : std::chrono::steady_clock::now();
@@ -59,8 +59,14 @@ void ConsoleOutput::transfer(const TransferReport& report) {
         return;
     }
     const auto current = now();
-    if (!ended && drawnWidth_ != 0 && current - lastDrawn_ < kRedrawInterval) return;
+    const bool drawn = redraw_ ? redrawn_ : drawnWidth_ != 0;
+    if (!ended && drawn && current - lastDrawn_ < kRedrawInterval) return;
     lastDrawn_ = current;
+    if (redraw_) {
+        redraw_(compactProgressLine(progress, elapsed()));
+        redrawn_ = true;
+        return;
+    }
     std::string text = terminalProgressLine(progress, elapsed());
     const std::size_t width = text.size();
     // Blanks over what is left of a longer line drawn before.

@@ -19,8 +19,10 @@ public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
     // `human` takes phase lines and progress, `errors` the error line. On a terminal the
-    // progress line is redrawn in place (at most every 100 ms, and at the end).
-    ConsoleOutput(Sink human, Sink errors, bool terminal, bool quiet, Clock clock = {});
+    // progress line is redrawn in place (at most every 100 ms, and at the end); with `redraw`
+    // a shorter line goes there instead, without the carriage return (a line of its own per
+    // port).
+    ConsoleOutput(Sink human, Sink errors, bool terminal, bool quiet, Clock clock = {}, Sink redraw = {});
 
     // A line for the user (phase, result). Nothing in quiet mode.
     void line(std::string_view text);
@@ -41,6 +43,7 @@ private:
 
     Sink human_;
     Sink errors_;
+    Sink redraw_;
     bool terminal_;
     bool quiet_;
     Clock clock_;
@@ -49,6 +52,7 @@ private:
     std::optional<std::chrono::steady_clock::time_point> ended_;
     std::chrono::steady_clock::time_point lastDrawn_{};
     std::size_t drawnWidth_ = 0; // characters of the redrawn line on screen, 0: none
+    bool redrawn_ = false;       // the redraw sink has had a line
     TenthMilestones tenths_;
 };
 

@@ -13,6 +13,7 @@ int exitCode(Outcome outcome) {
     case Outcome::timedOut: return kExitTimedOut;
     case Outcome::transferFailed: return kExitTransferFailed;
     case Outcome::interrupted: return kExitInterrupted;
+    case Outcome::mixedFailures: return kExitMixedFailures;
     case Outcome::internalError: break;
     }
     return kExitInternalError;
@@ -27,6 +28,7 @@ std::string_view outcomeName(Outcome outcome) {
     case Outcome::timedOut: return "timeout";
     case Outcome::transferFailed: return "transfer_failed";
     case Outcome::interrupted: return "interrupted";
+    case Outcome::mixedFailures: return "mixed_failures";
     case Outcome::internalError: break;
     }
     return "internal_error";
@@ -47,6 +49,19 @@ Outcome outcomeOf(const UploadResult& result, bool interrupted) {
         return Outcome::transferFailed;
     }
     return Outcome::internalError;
+}
+
+Outcome combinedOutcome(std::span<const Outcome> outcomes) {
+    std::optional<Outcome> failure;
+    bool mixed = false;
+    for (const Outcome outcome : outcomes) {
+        if (outcome == Outcome::interrupted) return Outcome::interrupted;
+        if (outcome == Outcome::success) continue;
+        if (failure && *failure != outcome) mixed = true;
+        failure = outcome;
+    }
+    if (mixed) return Outcome::mixedFailures;
+    return failure.value_or(Outcome::success);
 }
 
 } // namespace qz::cli

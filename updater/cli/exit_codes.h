@@ -4,6 +4,7 @@
 #include "upload_sequence.h"
 
 #include <optional>
+#include <span>
 #include <string_view>
 
 namespace qz::cli {
@@ -17,6 +18,8 @@ enum class Outcome {
     transferFailed,
     interrupted,
     internalError,
+    // Several ports failed, not all in the same way (the whole run only; no port ends so).
+    mixedFailures,
 };
 
 enum ExitCode : int {
@@ -27,16 +30,22 @@ enum ExitCode : int {
     kExitPortFailed = 4,
     kExitTimedOut = 5,
     kExitTransferFailed = 6,
+    kExitMixedFailures = 7,
     kExitInterrupted = 130, // 128 + SIGINT, as shells report a Ctrl-C
 };
 
 int exitCode(Outcome outcome);
 // "success", "usage_error", "firmware_unreadable", "port_failed", "timeout",
-// "transfer_failed", "interrupted", "internal_error".
+// "transfer_failed", "interrupted", "internal_error", "mixed_failures".
 std::string_view outcomeName(Outcome outcome);
 
 // The tool's outcome for what the upload sequence returned. An interruption wins over every
 // other result, success included: after Ctrl-C the tool never reports success.
 Outcome outcomeOf(const UploadResult& result, bool interrupted);
+
+// The outcome of a run over several ports (or boards): success when all succeeded (or there
+// were none); interrupted when any was; else the failures' outcome when they share one, and
+// mixedFailures when they do not.
+Outcome combinedOutcome(std::span<const Outcome> outcomes);
 
 } // namespace qz::cli

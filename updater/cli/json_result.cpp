@@ -108,6 +108,7 @@ std::string jsonResult(const RunReport& report) {
     json += ",\"mode\":" + std::string(modeName(transfer.mode));
     json += ",\"transfer_status\":" +
             (report.transferStatus ? std::to_string(*report.transferStatus) : std::string("null"));
+    if (report.board) json += ",\"board\":" + std::to_string(*report.board);
     json += "}";
     return json;
 }

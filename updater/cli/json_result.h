@@ -22,6 +22,7 @@ struct RunReport {
     std::optional<std::int16_t> transferStatus;// the control's TransferStatus after SendFile
     double seconds = 0;                        // whole run: port opened to port closed
     std::optional<double> transferSeconds;     // receiver's first request to the end
+    std::optional<unsigned long> board;        // station mode: the board's number on its port
 };
 
 // A JSON string literal (quotes included). Bytes that are not valid UTF-8 become U+FFFD.
@@ -30,7 +31,7 @@ std::string jsonString(std::string_view text);
 // {"outcome":"success","exit_code":0,"message":"...","port":"...","firmware":"...",
 //  "bytes":65536,"bytes_total":65536,"blocks":512,"blocks_total":512,"retries":0,
 //  "seconds":12.41,"transfer_seconds":11.9,"mode":"crc16","transfer_status":1000}
-// Unknown values are null.
+// Unknown values are null. In station mode "board":N follows.
 std::string jsonResult(const RunReport& report);
 
 } // namespace qz::cli

@@ -18,6 +18,8 @@ struct PortName {
     std::string device;      // what the transport opens ("/dev/ttyUSB0", "\\.\COM3")
     std::string label;       // what the user calls it ("/dev/ttyUSB0", "COM3")
     std::int16_t comPort = 1;// the window's port number (1 where the name has none)
+    // Equal for two names of one port ("COM3" and "3"; two links to one device).
+    std::string identity;
 };
 
 enum class Stream { out, err };
@@ -28,7 +30,8 @@ public:
     virtual void write(Stream stream, std::string_view text) = 0;
     // True when the stream is an interactive terminal or console (progress is redrawn).
     virtual bool isTerminal(Stream stream) = 0;
-    // The device behind PORT, or empty with the reason.
+    // The device behind PORT, or empty with the reason. A port that does not exist (yet) is
+    // named all the same: opening it tells.
     virtual std::optional<PortName> resolvePort(const std::string& port, std::string& error) = 0;
     // The serial ports of this machine, as PORT would name them.
     virtual std::vector<std::string> listPorts() = 0;

@@ -6,6 +6,8 @@
 
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace qz::cli {
@@ -31,7 +33,18 @@ public:
             error = "PORT is empty";
             return std::nullopt;
         }
-        return PortName{port, port, 1};
+        PortName name{port, port, 1, {}};
+        // A device is known by its number, whatever path or link leads to it; anything else
+        // by its path with the links that exist resolved.
+        struct stat info {};
+        if (::stat(port.c_str(), &info) == 0 && S_ISCHR(info.st_mode)) {
+            name.identity = "device " + std::to_string(info.st_rdev);
+        } else {
+            std::error_code ec;
+            const auto path = std::filesystem::weakly_canonical(std::filesystem::absolute(port, ec), ec);
+            name.identity = ec ? port : path.string();
+        }
+        return name;
     }
 
     std::vector<std::string> listPorts() override { return listPosixSerialPorts(); }

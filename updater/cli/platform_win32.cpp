@@ -8,6 +8,7 @@
 #include "win32_serial_port.h"
 
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <windows.h>
 
@@ -47,18 +48,26 @@ public:
     }
 
     // A console, not a file, a pipe or the NUL device (which _isatty takes for a terminal).
+    // Its escape sequences are turned on: several ports' lines are redrawn with them.
     bool isTerminal(Stream stream) override {
+        const HANDLE console = GetStdHandle(stream == Stream::out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
         DWORD mode = 0;
-        return GetConsoleMode(GetStdHandle(stream == Stream::out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE), &mode) != 0;
+        if (GetConsoleMode(console, &mode) == 0) return false;
+        SetConsoleMode(console, mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+        return true;
     }
 
     std::optional<PortName> resolvePort(const std::string& port, std::string& error) override {
         if (const int number = comPortNumber(port)) {
-            return PortName{win32ComDeviceName(number), "COM" + std::to_string(number),
-                            static_cast<std::int16_t>(number)};
+            const std::string label = "COM" + std::to_string(number);
+            return PortName{win32ComDeviceName(number), label, static_cast<std::int16_t>(number), label};
         }
-        // Other device names ("\\.\CNCA0") are opened as given.
-        if (port.rfind("\\\\.\\", 0) == 0 && port.size() > 4) return PortName{port, port.substr(4), 1};
+        // Other device names ("\\.\CNCA0") are opened as given; Windows ignores their case.
+        if (port.rfind("\\\\.\\", 0) == 0 && port.size() > 4) {
+            std::string identity = port;
+            for (char& c : identity) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            return PortName{port, port.substr(4), 1, identity};
+        }
         error = "PORT must be COM1 to COM255 (or 1 to 255), not '" + port + "'";
         return std::nullopt;
     }

@@ -70,25 +70,32 @@ std::string retriesText(unsigned retries) {
     return std::to_string(retries) + (retries == 1 ? " retry" : " retries");
 }
 
-} // namespace
-
-std::string terminalProgressLine(const XmodemProgress& progress, double elapsedSeconds) {
-    constexpr int kBarWidth = 20;
+std::string progressBarLine(const XmodemProgress& progress, double elapsedSeconds, int barWidth, bool blocks) {
     const int percent = percentDone(progress);
-    const int filled = percent * kBarWidth / 100;
+    const int filled = percent * barWidth / 100;
     std::string line = "[";
     line.append(static_cast<std::size_t>(filled), '#');
-    line.append(static_cast<std::size_t>(kBarWidth - filled), '.');
+    line.append(static_cast<std::size_t>(barWidth - filled), '.');
     line += "] ";
     char number[8];
     std::snprintf(number, sizeof number, "%3d%%", percent);
     line += number;
-    line += ' ' + std::to_string(progress.blocksAcked) + '/' + std::to_string(progress.blocksTotal) + " blk";
+    if (blocks) line += ' ' + std::to_string(progress.blocksAcked) + '/' + std::to_string(progress.blocksTotal) + " blk";
     line += ' ' + formatBytes(progress.bytesAcked);
     line += ' ' + rateText(progress, elapsedSeconds);
     line += ' ' + retriesText(progress.retries);
     line += ' ' + leftText(progress, elapsedSeconds);
     return line;
+}
+
+} // namespace
+
+std::string terminalProgressLine(const XmodemProgress& progress, double elapsedSeconds) {
+    return progressBarLine(progress, elapsedSeconds, 20, true);
+}
+
+std::string compactProgressLine(const XmodemProgress& progress, double elapsedSeconds) {
+    return progressBarLine(progress, elapsedSeconds, 10, false);
 }
 
 std::string plainProgressLine(const XmodemProgress& progress, double elapsedSeconds) {

@@ -25,6 +25,8 @@ int percentDone(const XmodemProgress& progress);
 
 // "[#########...........]  45% 231/512 blk 28.9 KiB 4.6 KiB/s 0 retries 0:09 left"
 std::string terminalProgressLine(const XmodemProgress& progress, double elapsedSeconds);
+// "[#####.....]  45% 28.9 KiB 4.6 KiB/s 0 retries 0:09 left": a port's line among several.
+std::string compactProgressLine(const XmodemProgress& progress, double elapsedSeconds);
 // "Sent  40%: 205/512 blocks, 26240/65536 bytes, 5.4 KiB/s, 0 retries, 0:07 left"
 std::string plainProgressLine(const XmodemProgress& progress, double elapsedSeconds);
 

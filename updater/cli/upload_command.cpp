@@ -1,21 +1,22 @@
 #include "upload_command.h"
 
 #include "cli_options.h"
-#include "console_host.h"
-#include "console_output.h"
 #include "exit_codes.h"
 #include "interrupt.h"
-#include "interruptible_control.h"
 #include "json_result.h"
+#include "port_upload.h"
+#include "ports_display.h"
 #include "serial_transfer_control.h"
-#include "upload_sequence.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
+#include <thread>
 
 #ifndef QZ_VERSION
 #define QZ_VERSION "unknown"
@@ -48,15 +49,17 @@ std::optional<std::uintmax_t> checkFirmware(const std::string& path, std::string
     return size;
 }
 
+std::optional<std::pair<std::size_t, std::size_t>> findRepeatedPort(const std::vector<PortName>& ports) {
+    for (std::size_t later = 1; later < ports.size(); ++later)
+        for (std::size_t earlier = 0; earlier < later; ++earlier)
+            if (ports[earlier].identity == ports[later].identity) return std::pair{earlier, later};
+    return std::nullopt;
+}
+
 namespace {
 
-enum class Phase { opening, waking, waiting, sending };
-
-std::string secondsText(double seconds) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.1f s", seconds);
-    return buffer;
-}
+// A station waits this long before it tries a port again that could not be opened.
+constexpr std::chrono::milliseconds kPortRetry{500};
 
 std::string portListJson(const std::vector<std::string>& ports) {
     std::string json = "{\"ports\":[";
@@ -67,29 +70,63 @@ std::string portListJson(const std::vector<std::string>& ports) {
     return json + "]}";
 }
 
+std::string withoutNewline(std::string_view text) {
+    if (text.ends_with('\n')) text.remove_suffix(1);
+    return std::string(text);
+}
+
+std::string printed(const char* format, double value) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, format, value);
+    return buffer;
+}
+
+std::string padded(std::string text, std::size_t width, bool right = false) {
+    if (text.size() >= width) return text;
+    const std::string fill(width - text.size(), ' ');
+    return right ? fill + text : text + fill;
+}
+
+std::size_t labelWidth(const std::vector<PortName>& names) {
+    std::size_t width = 4; // "PORT"
+    for (const PortName& name : names) width = std::max(width, name.label.size());
+    return width;
+}
+
+// Waits, in short steps so that Ctrl-C ends the wait soon.
+void pauseUnlessInterrupted(std::chrono::milliseconds duration) {
+    const auto end = std::chrono::steady_clock::now() + duration;
+    while (!interruptRaised() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+struct Tally {
+    unsigned long boards = 0;
+    unsigned long succeeded = 0;
+    std::vector<Outcome> outcomes; // one per board
+    // "3 ok, 1 failed": what a station's port line starts with.
+    std::string text() const {
+        return std::to_string(succeeded) + " ok, " + std::to_string(boards - succeeded) + " failed";
+    }
+};
+
 class Command {
 public:
     Command(const ParseResult& parsed, Platform& platform)
         : parsed_(parsed), options_(parsed.options), platform_(platform),
-          humanStream_(options_.json ? Stream::err : Stream::out),
-          output_([this](std::string_view text) { platform_.write(humanStream_, text); },
-                  [this](std::string_view text) { platform_.write(Stream::err, text); },
-                  platform_.isTerminal(humanStream_), options_.quiet) {
-        report_.port = options_.port;
-        report_.firmware = options_.firmware;
-    }
+          humanStream_(options_.json ? Stream::err : Stream::out) {}
 
     int run() {
         try {
             return runChecked();
         } catch (const std::exception& e) {
-            return finish(Outcome::internalError, std::string("internal error: ") + e.what());
+            return failAll(Outcome::internalError, std::string("internal error: ") + e.what());
         }
     }
 
 private:
     int runChecked() {
-        if (!parsed_.ok()) return finish(Outcome::usageError, parsed_.error + " (see --help)");
+        if (!parsed_.ok()) return usageError(parsed_.error);
         if (options_.help) {
             platform_.write(Stream::out, usageText());
             return kExitSuccess;
@@ -101,15 +138,23 @@ private:
         if (options_.listPorts) return listPorts();
 
         std::string error;
+        for (const std::string& port : options_.ports) {
+            const auto name = platform_.resolvePort(port, error);
+            if (!name) return usageError(error);
+            names_.push_back(*name);
+        }
+        if (const auto repeated = findRepeatedPort(names_)) {
+            return usageError("the same port is given twice: '" + options_.ports[repeated->first] + "' and '" +
+                              options_.ports[repeated->second] + "'");
+        }
         const auto size = checkFirmware(options_.firmware, error);
-        if (!size) return finish(Outcome::firmwareUnreadable, error);
-        report_.bytesTotal = *size;
-        report_.blocksTotal = static_cast<std::size_t>((*size + xmodem::kBlockDataSize - 1) / xmodem::kBlockDataSize);
+        if (!size) return failAll(Outcome::firmwareUnreadable, error);
+        bytesTotal_ = *size;
 
-        const auto name = platform_.resolvePort(options_.port, error);
-        if (!name) return finish(Outcome::usageError, error + " (see --help)");
-        report_.port = name->label;
-        return upload(*name);
+        platform_.installInterruptHandlers();
+        if (options_.loop) return station();
+        if (names_.size() == 1) return single();
+        return gang();
     }
 
     int listPorts() {
@@ -118,128 +163,211 @@ private:
             platform_.write(Stream::out, portListJson(ports) + "\n");
         } else {
             for (const std::string& port : ports) platform_.write(Stream::out, port + "\n");
-            if (ports.empty()) output_.line("No serial ports found.");
+            if (ports.empty() && !options_.quiet) platform_.write(humanStream_, "No serial ports found.\n");
         }
         return kExitSuccess;
     }
 
-    int upload(const PortName& name) {
-        platform_.installInterruptHandlers();
-        const std::unique_ptr<SerialPort> port = platform_.makeSerialPort();
-        SerialTransferControl control(*port, win32ComDeviceName);
-        control.setDevicePath(name.device);
-        control.setPacketTimeout(options_.packetTimeoutSeconds);
-        control.setProgressHook([this](const TransferReport& progress) { output_.transfer(progress); });
-        control.setIdleHook([] { return interruptRaised() ? IdleAction::abort : IdleAction::proceed; });
-        setAbortTarget(&control);
-        struct AbortTargetReset {
-            ~AbortTargetReset() { setAbortTarget(nullptr); }
-        } resetAbortTarget;
-
-        InterruptibleControl guarded(control, interruptFlag());
-        UpdaterState state;
-        state.ComPort = name.comPort;
-        std::error_code ec;
-        const auto absolute = std::filesystem::absolute(std::filesystem::path(options_.firmware), ec);
-        state.FileToUpLoad = ec ? options_.firmware : absolute.string();
-
-        Phase phase = Phase::opening;
-        std::string sequenceMessage;
-        guarded.onOpened = [&] {
-            if (phase != Phase::opening) return;
-            phase = options_.wake ? Phase::waking : Phase::waiting;
-            if (options_.wake) output_.line("Waking the controller on " + name.label + " (9600, 57600, 19200 baud)");
-        };
-        ConsoleUploadHost host(state, interruptFlag());
-        host.onStatus = [&](std::string_view text) {
-            if (text == kStatusWaiting) {
-                phase = Phase::waiting;
-                output_.line("Waiting for the bootloader on " + name.label + " (time-out " +
-                             std::to_string(options_.timeoutSeconds) + " s)");
-            } else if (text == kStatusStartReceived) {
-                phase = Phase::sending;
-                output_.line("Start character received");
-            } else if (text == kStatusUploadStarted) {
-                output_.line("Sending " + options_.firmware + " (" + std::to_string(report_.bytesTotal) +
-                             " bytes, " + std::to_string(report_.blocksTotal) + " blocks) with XMODEM");
-            }
-        };
-        host.onMessage = [&](std::string_view text, std::string_view) { sequenceMessage = text; };
-
-        UploadOptions uploadOptions;
-        uploadOptions.timeoutLimit = options_.timeoutSeconds;
-        uploadOptions.wake = options_.wake;
-        // A controller already in its bootloader needs no time to start it: listen at once.
-        if (!options_.wake) uploadOptions.listenPauseMs = 0;
-        uploadOptions.applicationTitle = std::string(kProgramName);
-        UploadSequence sequence(guarded, host, state, uploadOptions);
-
-        const auto started = std::chrono::steady_clock::now();
-        const UploadResult result = sequence.run();
-        report_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        report_.transfer = output_.lastProgress();
-        report_.transferSeconds = output_.transferSeconds();
-        report_.transferStatus = result.transferStatus;
-
-        const Outcome outcome = outcomeOf(result, interruptRaised());
-        const TransferReport& transfer = control.lastTransfer();
-        switch (outcome) {
-        case Outcome::success: {
-            const XmodemProgress& done = transfer.progress;
-            return finish(outcome, std::string(kSuccessMessage) + ": " + std::to_string(done.bytesAcked) +
-                                       " bytes, " + std::to_string(done.blocksAcked) + " blocks (" +
-                                       (done.mode == XmodemMode::crc16 ? "CRC-16" : "checksum") + "), " +
-                                       std::to_string(done.retries) + " retries, " + secondsText(report_.seconds));
+    // The usage line, then the error with a pointer to the help.
+    int usageError(const std::string& error) {
+        platform_.write(Stream::err, std::string(kUsageLine) + "\n" + std::string(kProgramName) + ": " + error +
+                                         " (see " + std::string(kProgramName) + " --help)\n");
+        if (options_.json) {
+            RunReport report;
+            report.outcome = Outcome::usageError;
+            report.message = error;
+            report.port = options_.ports.empty() ? std::string() : options_.ports.front();
+            report.firmware = options_.firmware;
+            writeJson(report);
         }
-        case Outcome::portFailed: {
-            const std::string why = control.lastError();
-            return finish(outcome, why.empty() ? portFailureMessage(name.comPort) : why);
-        }
-        case Outcome::timedOut:
-            return finish(outcome, (sequenceMessage.empty() ? std::string(kTimeoutMessage) : sequenceMessage) +
-                                       " (no start character \"%\" on " + name.label + " within " +
-                                       std::to_string(options_.timeoutSeconds) + " s)");
-        case Outcome::firmwareUnreadable:
-            return finish(outcome, "cannot read firmware: " + transfer.detail);
-        case Outcome::transferFailed: {
-            if (!result.transferStatus) return finish(outcome, "transfer failed: " + control.lastError());
-            return finish(outcome, "transfer failed: " + std::string(transferStatusText(*result.transferStatus)) +
-                                       " (" + transfer.detail + ")");
-        }
-        case Outcome::interrupted:
-            switch (phase) {
-            case Phase::opening: return finish(outcome, "interrupted before the port was opened");
-            case Phase::waking: return finish(outcome, "interrupted while waking the controller; port closed");
-            case Phase::waiting: return finish(outcome, "interrupted while waiting for the bootloader; port closed");
-            case Phase::sending: break;
-            }
-            if (transfer.status == kTransferAborted)
-                return finish(outcome, "interrupted during the transfer; cancel sent to the controller, port closed");
-            if (transfer.status == kTransferComplete)
-                return finish(outcome, "interrupted as the transfer ended; not counted as a success, port closed");
-            return finish(outcome, "interrupted before the transfer began; port closed");
-        default:
-            return finish(outcome, "internal error: unexpected upload result");
-        }
+        return exitCode(Outcome::usageError);
     }
 
-    int finish(Outcome outcome, const std::string& message) {
-        report_.outcome = outcome;
-        report_.message = message;
-        if (outcome == Outcome::success)
-            output_.line(message);
-        else
-            output_.error(std::string(kProgramName) + ": " + message);
-        if (options_.json) platform_.write(Stream::out, jsonResult(report_) + "\n");
+    // One failure before any port was used: one error line, one JSON object per port.
+    int failAll(Outcome outcome, const std::string& message) {
+        platform_.write(Stream::err, std::string(kProgramName) + ": " + message + "\n");
+        if (options_.json) {
+            RunReport report;
+            report.outcome = outcome;
+            report.message = message;
+            report.firmware = options_.firmware;
+            if (names_.empty()) writeJson(report);
+            for (const PortName& name : names_) {
+                report.port = name.label;
+                writeJson(report);
+            }
+        }
         return exitCode(outcome);
+    }
+
+    void writeJson(const RunReport& report) {
+        const std::lock_guard lock(jsonMutex_);
+        platform_.write(Stream::out, jsonResult(report) + "\n");
+    }
+
+    // One port: the phase lines and the progress as they always were, no port names.
+    int single() {
+        PortUpload upload(options_, platform_, names_.front(), bytesTotal_);
+        PortSinks sinks;
+        sinks.human = [this](std::string_view text) { platform_.write(humanStream_, text); };
+        sinks.errors = [this](std::string_view text) {
+            platform_.write(Stream::err, std::string(kProgramName) + ": " + std::string(text));
+        };
+        sinks.terminal = platform_.isTerminal(humanStream_);
+        sinks.quiet = options_.quiet;
+        const PortAttempt attempt = upload.run(sinks);
+        const RunReport& report = attempt.report;
+        if (report.outcome != Outcome::success)
+            sinks.errors(report.message + "\n");
+        else if (!options_.quiet)
+            sinks.human(report.message + "\n");
+        if (options_.json) writeJson(report);
+        return exitCode(report.outcome);
+    }
+
+    std::unique_ptr<PortsDisplay> makeDisplay() {
+        std::vector<std::string> labels;
+        for (const PortName& name : names_) labels.push_back(name.label);
+        return std::make_unique<PortsDisplay>(
+            [this](std::string_view text) { platform_.write(humanStream_, text); },
+            [this](std::string_view text) { platform_.write(Stream::err, text); },
+            platform_.isTerminal(humanStream_), options_.quiet, std::move(labels));
+    }
+
+    // Runs `work(port)` for every port at once, one thread each; an exception ends only its port.
+    template <typename Work>
+    void eachPortAtOnce(PortsDisplay& display, Work work) {
+        std::vector<std::thread> threads;
+        for (std::size_t port = 0; port < names_.size(); ++port) {
+            threads.emplace_back([&, port] {
+                try {
+                    work(port);
+                } catch (const std::exception& e) {
+                    display.error(port, std::string("internal error: ") + e.what());
+                    internalErrors_ = true;
+                }
+            });
+        }
+        for (std::thread& thread : threads) thread.join();
+    }
+
+    PortSinks sinksFor(PortsDisplay& display, std::size_t port, std::function<std::string()> prefix = {}) {
+        const auto decorate = [prefix](std::string_view text) {
+            const std::string bare = withoutNewline(text);
+            return prefix ? prefix() + bare : bare;
+        };
+        PortSinks sinks;
+        sinks.human = [&display, port, decorate](std::string_view text) {
+            display.status(port, display.terminal() ? decorate(text) : withoutNewline(text));
+        };
+        sinks.errors = [&display, port](std::string_view text) { display.error(port, withoutNewline(text)); };
+        sinks.redraw = [&display, port, decorate](std::string_view text) { display.progress(port, decorate(text)); };
+        sinks.terminal = display.terminal();
+        sinks.quiet = options_.quiet;
+        return sinks;
+    }
+
+    // Several ports at once, each on its own; then the summary table.
+    int gang() {
+        const auto display = makeDisplay();
+        std::vector<RunReport> reports(names_.size());
+        eachPortAtOnce(*display, [&](std::size_t port) {
+            PortUpload upload(options_, platform_, names_[port], bytesTotal_);
+            const PortAttempt attempt = upload.run(sinksFor(*display, port));
+            reports[port] = attempt.report;
+            if (attempt.report.outcome == Outcome::success)
+                display->status(port, attempt.report.message);
+            else
+                display->error(port, attempt.report.message);
+            if (options_.json) writeJson(attempt.report);
+        });
+        display->close();
+
+        const std::size_t width = labelWidth(names_);
+        display->note(padded("PORT", width) + "  " + padded("OUTCOME", 19) + padded("BYTES", 10, true) +
+                      padded("RETRIES", 9, true) + padded("SECONDS", 9, true));
+        std::vector<Outcome> outcomes;
+        for (std::size_t port = 0; port < names_.size(); ++port) {
+            const RunReport& report = reports[port];
+            outcomes.push_back(report.outcome);
+            const XmodemProgress none{};
+            const XmodemProgress& transfer = report.transfer ? *report.transfer : none;
+            display->note(padded(names_[port].label, width) + "  " +
+                          padded(std::string(outcomeName(report.outcome)), 19) +
+                          padded(std::to_string(transfer.bytesAcked), 10, true) +
+                          padded(std::to_string(transfer.retries), 9, true) +
+                          padded(printed("%.1f", report.seconds), 9, true));
+        }
+        return exitCode(combinedOutcome(outcomes));
+    }
+
+    // Station: board after board on every port until Ctrl-C (or --count boards each).
+    int station() {
+        const auto display = makeDisplay();
+        // Each port's tally is only touched by its own thread until all have ended.
+        std::vector<Tally> tallies(names_.size());
+        eachPortAtOnce(*display, [&](std::size_t port) {
+            Tally& tally = tallies[port];
+            const auto tallyText = [&tally] { return tally.text(); };
+            PortUpload upload(options_, platform_, names_[port], bytesTotal_);
+            const PortSinks sinks = sinksFor(*display, port, [tallyText] { return tallyText() + " | "; });
+            bool portAway = false; // told that the port cannot be used
+            while (!interruptRaised() && (options_.count == 0 || tally.boards < options_.count)) {
+                PortAttempt attempt = upload.run(sinks);
+                RunReport& report = attempt.report;
+                if (attempt.started) {
+                    portAway = false;
+                    ++tally.boards;
+                    if (report.outcome == Outcome::success) ++tally.succeeded;
+                    tally.outcomes.push_back(report.outcome);
+                    report.board = tally.boards;
+                    std::string line = "board " + std::to_string(tally.boards) + ": " +
+                                       std::string(outcomeName(report.outcome)) + ", " +
+                                       printed("%.1f s", report.seconds);
+                    if (report.outcome == Outcome::success)
+                        display->event(port, line);
+                    else
+                        display->error(port, line + ": " + report.message);
+                    if (display->terminal()) display->status(port, tallyText());
+                    if (options_.json) writeJson(report);
+                    continue;
+                }
+                if (interruptRaised()) break;
+                if (report.outcome == Outcome::timedOut) continue; // no controller yet: wait on
+                // The port cannot be opened, or went away: wait until it is back.
+                if (!portAway || attempt.lineLost)
+                    display->event(port, "waiting for the port: " + report.message);
+                portAway = true;
+                if (display->terminal()) display->status(port, tallyText() + " | waiting for the port");
+                pauseUnlessInterrupted(kPortRetry);
+            }
+        });
+        display->close();
+
+        const std::size_t width = labelWidth(names_);
+        display->note(padded("PORT", width) + "  " + padded("BOARDS", 8, true) + padded("OK", 8, true) +
+                      padded("FAILED", 8, true));
+        std::vector<Outcome> outcomes;
+        for (std::size_t port = 0; port < names_.size(); ++port) {
+            const Tally& tally = tallies[port];
+            outcomes.insert(outcomes.end(), tally.outcomes.begin(), tally.outcomes.end());
+            display->note(padded(names_[port].label, width) + "  " + padded(std::to_string(tally.boards), 8, true) +
+                          padded(std::to_string(tally.succeeded), 8, true) +
+                          padded(std::to_string(tally.boards - tally.succeeded), 8, true));
+        }
+        if (interruptRaised()) return kExitInterrupted;
+        if (internalErrors_) return kExitInternalError;
+        return exitCode(combinedOutcome(outcomes));
     }
 
     const ParseResult& parsed_;
     const CliOptions& options_;
     Platform& platform_;
     Stream humanStream_;
-    ConsoleOutput output_;
-    RunReport report_;
+    std::vector<PortName> names_;
+    std::uint64_t bytesTotal_ = 0;
+    std::mutex jsonMutex_;
+    std::atomic<bool> internalErrors_{false};
 };
 
 } // namespace

@@ -1,6 +1,7 @@
 #pragma once
-// The whole qz450-upload command: options, firmware check, the upload sequence over the serial
-// transfer control with the console host, progress, the result line, JSON and the exit code.
+// The whole qz450-upload command: options, firmware check, the ports, then one upload per port
+// (side by side, one thread each) or a station loop per port, with progress, result lines, the
+// summary, JSON lines and the exit code.
 
 #include "platform.h"
 
@@ -14,6 +15,9 @@ namespace qz::cli {
 // The firmware's size when it is a readable regular file of 1 to kMaxImageSize bytes;
 // otherwise empty, with why in `error` ("... is a folder", "... : Permission denied").
 std::optional<std::uintmax_t> checkFirmware(const std::string& path, std::string& error);
+
+// The first port that names the same port as an earlier one, as the pair of their positions.
+std::optional<std::pair<std::size_t, std::size_t>> findRepeatedPort(const std::vector<PortName>& ports);
 
 // Runs the command with the arguments after the program name; returns the exit code.
 int runUploadCommand(const std::vector<std::string>& args, Platform& platform);

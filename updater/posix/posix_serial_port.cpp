@@ -67,6 +67,11 @@ constexpr std::chrono::milliseconds kCloseLimit{2000};
 
 } // namespace
 
+PosixSerialPort::PosixSerialPort()
+    : PosixSerialPort([](int fd, unsigned long request, void* argument) { return ::ioctl(fd, request, argument); }) {}
+
+PosixSerialPort::PosixSerialPort(Ioctl ioctl) : ioctl_(std::move(ioctl)) {}
+
 PosixSerialPort::~PosixSerialPort() { close(); }
 
 PortStatus PosixSerialPort::failure(PortErrorKind kind, const char* operation, int error) const {
@@ -113,9 +118,29 @@ PortStatus PosixSerialPort::open(const std::string& device, const LineSettings& 
     (void)setDtr(options.dtr);
     if (options.handshaking != Handshaking::rtsCts && options.handshaking != Handshaking::rtsCtsAndXonXoff)
         (void)setRts(options.rts);
+    askForLowLatency();
     ::tcflush(fd_, TCIFLUSH);
     readError_ = PortStatus{};
     return PortStatus{};
+}
+
+// Errors are no concern here: the line works either way, only later.
+void PosixSerialPort::askForLowLatency() noexcept {
+    lowLatencySet_ = false;
+    serial_struct info{};
+    if (ioctl_(fd_, TIOCGSERIAL, &info) != 0 || (info.flags & ASYNC_LOW_LATENCY) != 0) return;
+    info.flags |= ASYNC_LOW_LATENCY;
+    lowLatencySet_ = ioctl_(fd_, TIOCSSERIAL, &info) == 0;
+}
+
+// Read afresh, so that only the one flag goes back to what it was.
+void PosixSerialPort::restoreLatency() noexcept {
+    if (!lowLatencySet_) return;
+    lowLatencySet_ = false;
+    serial_struct info{};
+    if (ioctl_(fd_, TIOCGSERIAL, &info) != 0) return;
+    info.flags &= ~ASYNC_LOW_LATENCY;
+    (void)ioctl_(fd_, TIOCSSERIAL, &info);
 }
 
 PortStatus PosixSerialPort::applyLine(const LineSettings& line, Handshaking handshaking) {
@@ -165,11 +190,11 @@ PortStatus PosixSerialPort::applyLine(const LineSettings& line, Handshaking hand
 // before closing still leaves, then drops whatever is left: the close never hangs on flow control.
 void PosixSerialPort::drainForClose() noexcept {
     int queued = 0;
-    if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) return;
+    if (ioctl_(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) return;
     const auto limit = std::min(lineTime(static_cast<std::size_t>(queued), line_) + kCloseMargin, kCloseLimit);
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {
-        if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) return;
+        if (ioctl_(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) return;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 }
@@ -181,8 +206,9 @@ void PosixSerialPort::close() noexcept {
     // already handed over is left alone: on a pty, TCOFLUSH also discards what the other end
     // has not read yet (the wake-up command sent right before a close).
     int queued = 0;
-    if (::ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0) ::tcflush(fd_, TCOFLUSH);
+    if (ioctl_(fd_, TIOCOUTQ, &queued) == 0 && queued > 0) ::tcflush(fd_, TCOFLUSH);
     ::tcflush(fd_, TCIFLUSH);
+    restoreLatency();
     ::tcsetattr(fd_, TCSANOW, &saved_);
     ::flock(fd_, LOCK_UN);
     ::close(fd_);
@@ -204,7 +230,7 @@ PortStatus PosixSerialPort::setHandshaking(Handshaking handshaking) {
 
 PortStatus PosixSerialPort::setModemLine(int line, bool raised, const char* name) {
     if (fd_ < 0) return PortStatus::failure(PortErrorKind::notOpen, portErrorMessage(device_, name, "not open"));
-    if (::ioctl(fd_, raised ? TIOCMBIS : TIOCMBIC, &line) != 0) return failure(PortErrorKind::io, name, errno);
+    if (ioctl_(fd_, raised ? TIOCMBIS : TIOCMBIC, &line) != 0) return failure(PortErrorKind::io, name, errno);
     return PortStatus{};
 }
 

@@ -1,38 +1,49 @@
-# Shell helpers (sourced) that put qz450sim behind COM1 of the current Wine prefix, for the
-# end-to-end tests, the demo and the benchmarks. Needs WINEPREFIX; `sim` names the simulator.
+# Shell helpers (sourced) that put qz450sim behind COM ports of the current Wine prefix (COM1
+# unless told otherwise), for the end-to-end tests, the demo and the benchmarks. Needs
+# WINEPREFIX; `sim` names the simulator. Several simulators may run at once, each known by the
+# PREFIX it was started with; the functions below act on the current one.
 #
 #   sim_start PREFIX ARGS...  the simulator in the background with ARGS; its standard output and
-#                             error go to PREFIX.out and PREFIX.err; sets sim_pid, sim_out
-#                             (= PREFIX) and pty; fails (return 1) when no pty came
-#   sim_link_com1             COM1 of the prefix is the simulator's pty from now on
+#                             error go to PREFIX.out and PREFIX.err; it becomes the current one:
+#                             sets sim_pid, sim_out (= PREFIX) and pty; fails (return 1) when no
+#                             pty came
+#   sim_use PREFIX            the simulator started with PREFIX is the current one again
+#   sim_link_com [N]          COMN (default 1) of the prefix is the current simulator's pty from
+#                             now on; sim_link_com1 is sim_link_com 1
 #   sim_wait_summary [N]      waits until summary line N (default 1) is out, or the simulator
 #                             has ended; sets sim_summary to it (empty when there is none)
 #   sim_end                   waits for the simulator to end (it ends by itself after its
 #                             uploads, or by --timeout)
 #   sim_kill                  ends it now
-#   sim_restore_com1          COM1 and the simulator back as they were before sim_link_com1
+#   sim_restore_coms          every simulator started here ended, every COM port linked here
+#                             back as it was; sim_restore_com1 does the same
 #   sim_field NAME JSON       the bare value of a top-level field of a summary ("a,b" for a list)
 #
-# sim_wait_summary, sim_end and sim_kill must run in the shell that called sim_start, not in a
-# $(...) subshell: only that shell can wait for its child.
+# sim_wait_summary, sim_end, sim_kill and sim_restore_coms must run in the shell that called
+# sim_start, not in a $(...) subshell: only that shell can wait for its children.
 
 sim_pid=""
 sim_out=""
 pty=""
 sim_summary=""
-sim_com1_link=""
-sim_com1_before=""
+declare -gA sim_pids=()       # PREFIX -> pid (empty once ended)
+declare -gA sim_ptys=()       # PREFIX -> pty
+declare -gA sim_com_before=() # N -> where COMN pointed before it was linked here ("" for nothing)
 
 sim_start() {
   sim_out=$1
   shift
   "$sim" "$@" >"$sim_out.out" 2>"$sim_out.err" &
   sim_pid=$!
+  sim_pids[$sim_out]=$sim_pid
   pty=""
   local _
   for _ in $(seq 200); do
     pty=$(sed -n 's/^PTY //p' "$sim_out.out" | head -n 1)
-    [[ -n $pty ]] && return 0
+    if [[ -n $pty ]]; then
+      sim_ptys[$sim_out]=$pty
+      return 0
+    fi
     if ! kill -0 "$sim_pid" 2>/dev/null; then break; fi
     sleep 0.05
   done
@@ -41,16 +52,25 @@ sim_start() {
   return 1
 }
 
+sim_use() {
+  sim_out=$1
+  sim_pid=${sim_pids[$1]:-}
+  pty=${sim_ptys[$1]:-}
+}
+
 # Wine's device manager reads the registry mapping when it starts; the running session uses the
 # device link made from it, so both are set.
-sim_link_com1() {
-  if [[ -z $sim_com1_link ]]; then
-    sim_com1_link=$WINEPREFIX/dosdevices/com1
-    sim_com1_before=$(readlink "$sim_com1_link" 2>/dev/null || true)
+sim_link_com() {
+  local n=${1:-1}
+  local link=$WINEPREFIX/dosdevices/com$n
+  if [[ ! -v sim_com_before[$n] ]]; then
+    sim_com_before[$n]=$(readlink "$link" 2>/dev/null || true)
   fi
-  wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$pty" /f >/dev/null 2>&1
-  ln -sfn "$pty" "$sim_com1_link"
+  wine reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ /d "$pty" /f >/dev/null 2>&1
+  ln -sfn "$pty" "$link"
 }
+
+sim_link_com1() { sim_link_com 1; }
 
 sim_wait_summary() {
   local line=${1:-1}
@@ -69,6 +89,7 @@ sim_wait_summary() {
 sim_end() {
   if [[ -n $sim_pid ]]; then wait "$sim_pid" 2>/dev/null || true; fi
   sim_pid=""
+  if [[ -n $sim_out ]]; then sim_pids[$sim_out]=""; fi
 }
 
 sim_kill() {
@@ -76,12 +97,23 @@ sim_kill() {
   sim_end
 }
 
-sim_restore_com1() {
-  sim_kill
-  [[ -n $sim_com1_link ]] || return 0
-  wine reg delete 'HKLM\Software\Wine\Ports' /v COM1 /f >/dev/null 2>&1 || true
-  if [[ -n $sim_com1_before ]]; then ln -sfn "$sim_com1_before" "$sim_com1_link"; else rm -f "$sim_com1_link"; fi
-  sim_com1_link=""
+sim_restore_coms() {
+  local prefix n
+  for prefix in "${!sim_pids[@]}"; do
+    sim_use "$prefix"
+    sim_kill
+  done
+  for n in "${!sim_com_before[@]}"; do
+    wine reg delete 'HKLM\Software\Wine\Ports' /v "COM$n" /f >/dev/null 2>&1 || true
+    if [[ -n ${sim_com_before[$n]} ]]; then
+      ln -sfn "${sim_com_before[$n]}" "$WINEPREFIX/dosdevices/com$n"
+    else
+      rm -f "$WINEPREFIX/dosdevices/com$n"
+    fi
+    unset "sim_com_before[$n]"
+  done
 }
+
+sim_restore_com1() { sim_restore_coms; }
 
 sim_field() { sed -n "s/.*\"$1\":\\(\"[^\"]*\"\\|\\[[^]]*\\]\\|[^,}]*\\).*/\\1/p" <<<"$2" | tr -d '"[]'; }

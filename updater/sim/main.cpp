@@ -14,6 +14,7 @@
 #include <deque>
 #include <fstream>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -105,6 +106,10 @@ private:
     std::deque<TxByte> tx_;
     Clock::time_point rxFree_{};
     Clock::time_point txFree_{};
+    // When the bootloader's current step happens: a received byte's arrival on the line, or
+    // now for a timed step. Answers go on the line from then, however late the simulator
+    // itself woke up to hand the byte over.
+    Clock::time_point stepTime_{};
     struct {
         Clock::time_point seen{};
         unsigned before = 0;        // speed before the first change of the window
@@ -131,7 +136,7 @@ void Simulator::queueTx(std::span<const std::uint8_t> bytes)
         Clock::time_point due = now;
         if (options_.pace) {
             // A byte reaches the other end one character time after the line is free.
-            due = std::max(now, txFree_) + characterTime(speed_);
+            due = std::max(std::min(stepTime_, now), txFree_) + characterTime(speed_);
             txFree_ = due;
         }
         tx_.push_back({byte, due});
@@ -242,6 +247,7 @@ int Simulator::run()
 {
     const auto idle = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options_.idleTimeoutS));
     Clock::time_point lastActivity = start_;
+    stepTime_ = start_;
     bootloader_.begin(start_);
     speed_ = line_.speed();
     event("speed " + std::to_string(speed_));
@@ -289,6 +295,7 @@ int Simulator::run()
         }
         while (!rx_.empty() && rx_.front().release <= now && !bootloader_.done()) {
             if (!bootloader_.ready()) {
+                stepTime_ = now;
                 bootloader_.tick(speed_, now);  // the flash write may be over: ACK, then go on
                 lastTick = now;
                 if (!bootloader_.ready())
@@ -298,6 +305,7 @@ int Simulator::run()
             rx_.pop_front();
             // Never earlier than what the bootloader has already been told is the time.
             const Clock::time_point at = std::max(item.release, lastTick);
+            stepTime_ = at;
             if (item.speedChange)
                 bootloader_.onSpeed(item.speed, at);
             else
@@ -305,6 +313,7 @@ int Simulator::run()
         }
         if (bootloader_.done())
             rx_.clear();
+        stepTime_ = now;
         bootloader_.tick(speed_, now);
         lastTick = now;
         flushTx(now);
@@ -396,6 +405,10 @@ int main(int argc, char** argv)
     }
     sigprocmask(SIG_BLOCK, &blocked, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    // A paced line wakes up for every answer byte at its due time; the kernel's default slack
+    // of 50 us on such timed waits would add to the line time of every block.
+    if (options->pace)
+        prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 
     try {
         PtyLine line;

@@ -32,7 +32,7 @@ TEST(CliOptions, TakesOperandsAndEveryOption) {
     const ParseResult parsed = parse({"--timeout", "9", "--no-wake", "--json", "-q", "--packet-timeout=0.5",
                                       "/dev/ttyUSB0", "fw.bin"});
     ASSERT_TRUE(parsed.ok()) << parsed.error;
-    EXPECT_EQ(parsed.options.port, "/dev/ttyUSB0");
+    EXPECT_EQ(parsed.options.ports, std::vector<std::string>{"/dev/ttyUSB0"});
     EXPECT_EQ(parsed.options.firmware, "fw.bin");
     EXPECT_EQ(parsed.options.timeoutSeconds, 9);
     EXPECT_FALSE(parsed.options.wake);
@@ -55,13 +55,47 @@ TEST(CliOptions, TakesOperandsAndEveryOption) {
     EXPECT_TRUE(parse({"--list-ports"}).options.listPorts);
     EXPECT_TRUE(parse({"--help"}).options.help);
     EXPECT_TRUE(parse({"-V"}).options.version);
+
+    const ParseResult station = parse({"--loop", "--no-wake", "--count", "3", "COM1", "COM2", "fw.bin"});
+    ASSERT_TRUE(station.ok()) << station.error;
+    EXPECT_TRUE(station.options.loop);
+    EXPECT_EQ(station.options.count, 3u);
+    EXPECT_EQ(station.options.ports, (std::vector<std::string>{"COM1", "COM2"}));
+}
+
+TEST(CliOptions, PortsComeFromOperandsAListAndAFile) {
+    namespace fs = std::filesystem;
+    const fs::path list = fs::temp_directory_path() / ("qz_ports_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+    std::ofstream(list) << "# fixture 1 to 3\r\n/dev/ttyUSB1\n\n  /dev/ttyUSB2  \n#/dev/ttyUSB9\n/dev/ttyUSB3\n";
+    const std::vector<std::string> fromFile = {"/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyUSB2", "/dev/ttyUSB3"};
+
+    ParseResult parsed = parse({"/dev/ttyUSB0", "--ports", "@" + list.string(), "fw.bin"});
+    ASSERT_TRUE(parsed.ok()) << parsed.error;
+    EXPECT_EQ(parsed.options.ports, fromFile);
+    EXPECT_EQ(parsed.options.firmware, "fw.bin");
+    parsed = parse({"/dev/ttyUSB0", "--ports=" + list.string(), "fw.bin"}); // a file needs no "@"
+    EXPECT_EQ(parsed.options.ports, fromFile);
+
+    parsed = parse({"--ports", "COM1, COM2,3", "--ports", "COM4", "fw.bin"});
+    ASSERT_TRUE(parsed.ok()) << parsed.error;
+    EXPECT_EQ(parsed.options.ports, (std::vector<std::string>{"COM1", "COM2", "3", "COM4"}));
+
+    EXPECT_FALSE(parse({"--ports", "@" + list.string() + ".missing", "fw.bin"}).ok());
+    fs::remove(list);
 }
 
 TEST(CliOptions, RefusesBadCommandLines) {
     const std::vector<std::vector<std::string>> bad = {
         {},
         {"COM1"},
-        {"COM1", "a.bin", "b.bin"},
+        {"--ports", "COM1"},
+        {"--ports", "COM1,,COM2", "a.bin"},
+        {"--ports", "", "a.bin"},
+        {"--loop", "COM1", "a.bin"},
+        {"--loop", "--no-wake", "--timeout", "9", "COM1", "a.bin"},
+        {"--count", "2", "--no-wake", "COM1", "a.bin"},
+        {"--loop", "--no-wake", "--count", "0", "COM1", "a.bin"},
+        {"COM1", "", "a.bin"},
         {"--timeout", "0", "COM1", "a.bin"},
         {"--timeout", "255", "COM1", "a.bin"},
         {"--timeout", "5s", "COM1", "a.bin"},
@@ -85,13 +119,15 @@ TEST(CliOptions, RefusesBadCommandLines) {
     EXPECT_FALSE(withJson.ok());
     EXPECT_TRUE(withJson.options.json);
     EXPECT_NE(withJson.error.find("--bogus"), std::string::npos);
+    // The station's refusal says why.
+    EXPECT_NE(parse({"--loop", "COM1", "a.bin"}).error.find("flash it again"), std::string::npos);
 }
 
 TEST(CliOptions, HelpListsEveryExitCode) {
     const std::string help = usageText();
     for (const Outcome outcome : {Outcome::success, Outcome::internalError, Outcome::usageError,
                                   Outcome::firmwareUnreadable, Outcome::portFailed, Outcome::timedOut,
-                                  Outcome::transferFailed, Outcome::interrupted}) {
+                                  Outcome::transferFailed, Outcome::interrupted, Outcome::mixedFailures}) {
         EXPECT_NE(help.find("\n  " + std::to_string(exitCode(outcome)) + " "), std::string::npos)
             << outcomeName(outcome);
     }
@@ -101,7 +137,8 @@ TEST(ExitCodes, OneCodePerOutcomeAndInterruptWins) {
     std::set<int> codes;
     std::set<std::string_view> names;
     const Outcome all[] = {Outcome::success, Outcome::usageError, Outcome::firmwareUnreadable, Outcome::portFailed,
-                           Outcome::timedOut, Outcome::transferFailed, Outcome::interrupted, Outcome::internalError};
+                           Outcome::timedOut, Outcome::transferFailed, Outcome::interrupted, Outcome::internalError,
+                           Outcome::mixedFailures};
     for (const Outcome outcome : all) {
         codes.insert(exitCode(outcome));
         names.insert(outcomeName(outcome));
@@ -122,6 +159,15 @@ TEST(ExitCodes, OneCodePerOutcomeAndInterruptWins) {
     // After Ctrl-C nothing counts as success, not even a transfer that just completed.
     EXPECT_EQ(outcomeOf({UploadOutcome::Success, kTransferComplete}, true), Outcome::interrupted);
     EXPECT_EQ(outcomeOf({UploadOutcome::PortFailed, std::nullopt}, true), Outcome::interrupted);
+
+    // Several ports: the shared failure, else the mixed one; Ctrl-C on any port wins.
+    using O = Outcome;
+    const auto combined = [](std::vector<Outcome> outcomes) { return combinedOutcome(outcomes); };
+    EXPECT_EQ(combined({}), O::success);
+    EXPECT_EQ(combined({O::success, O::success}), O::success);
+    EXPECT_EQ(combined({O::success, O::timedOut, O::success, O::timedOut}), O::timedOut);
+    EXPECT_EQ(combined({O::timedOut, O::success, O::portFailed}), O::mixedFailures);
+    EXPECT_EQ(combined({O::timedOut, O::interrupted, O::portFailed}), O::interrupted);
 }
 
 XmodemProgress progressAt(std::size_t blocks, std::size_t total, std::uint64_t bytesTotal, unsigned retries = 0) {
@@ -401,6 +447,35 @@ TEST(ConsoleHostSequence, CtrlCWhileWaitingEndsTheWaitAtOnce) {
     EXPECT_FALSE(rig.log.contains("Output={"));
     EXPECT_FALSE(rig.recorder.isOpen());
     EXPECT_TRUE(rig.messages.empty());
+}
+
+TEST(ConsoleHostSequence, WaitsOnTheLineBetweenPollsAndStopsWhenTheLineIsGone) {
+    SequenceRig rig;
+    std::vector<std::chrono::milliseconds> waits;
+    rig.host.waitForInput = [&](std::chrono::milliseconds limit) {
+        waits.push_back(limit);
+        rig.time.now += limit; // nothing comes
+    };
+    const auto start = rig.time.now;
+    EXPECT_EQ(rig.run(3).outcome, UploadOutcome::TimedOut);
+    // The time-out comes as it does with a poll every millisecond, without that many polls.
+    EXPECT_GT(rig.time.now - start, 3s);
+    EXPECT_LT(rig.time.now - start, 5s);
+    EXPECT_GT(waits.size(), 100u);
+    EXPECT_LT(waits.size(), 400u);
+    EXPECT_TRUE(std::all_of(waits.begin(), waits.end(), [](auto limit) { return limit >= 1ms && limit <= 20ms; }));
+
+    SequenceRig unplugged;
+    int polls = 0;
+    unplugged.recorder.inputSource = [&] {
+        ++polls;
+        return std::string();
+    };
+    unplugged.host.lineLost = [&] { return polls >= 5; };
+    EXPECT_EQ(unplugged.run().outcome, UploadOutcome::Cancelled);
+    EXPECT_EQ(polls, 5);
+    EXPECT_FALSE(unplugged.log.contains("Output={"));
+    EXPECT_FALSE(unplugged.recorder.isOpen());
 }
 
 TEST(Firmware, OnlyReadableNonEmptyFilesWithinTheLimit) {

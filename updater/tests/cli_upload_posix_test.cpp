@@ -1,5 +1,5 @@
-// qz450-upload as a user runs it: the built tool against qz450sim on a pty. Each test checks
-// the exit code, the JSON result and what the simulator saw on the wire.
+// qz450-upload as a user runs it: the built tool against qz450sim on a pty, one simulator per
+// port. Each test checks the exit code, the JSON results and what the simulators saw on the wire.
 
 #include "support/sim_process.h"
 
@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -120,6 +121,34 @@ std::string field(const std::string& json, const std::string& name) {
     return qz::test::jsonField(json, name).value_or("<no " + name + ">");
 }
 
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// Port -> outcome of the JSON lines; a port named twice is kept twice apart by a suffix.
+std::map<std::string, std::string> outcomesByPort(const std::string& json) {
+    std::map<std::string, std::string> outcomes;
+    for (const auto& line : linesOf(json)) {
+        std::string port = field(line, "port");
+        while (outcomes.count(port)) port += "+";
+        outcomes[port] = field(line, "outcome");
+    }
+    return outcomes;
+}
+
+bool portIsFreeAndRestored(const std::string& path, const termios& before) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return false;
+    termios after{};
+    const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::tcgetattr(fd, &after) == 0;
+    ::close(fd);
+    return free && cfgetospeed(&after) == cfgetospeed(&before) && after.c_cflag == before.c_cflag &&
+           after.c_lflag == before.c_lflag;
+}
+
 struct ToolRun {
     int exitCode = -1;
     std::string json; // stdout: the one JSON line
@@ -139,6 +168,7 @@ protected:
     }
     void TearDown() override {
         sim_.reset();
+        sims_.clear();
         if (!HasFailure()) fs::remove_all(dir_);
     }
 
@@ -165,6 +195,24 @@ protected:
 
     // The simulator's summary of the upload, once it has ended it.
     std::string simSummary() { return sim_->nextLine(20s).value_or(""); }
+
+    // Simulator `index` of several (trace<index>.txt, received<index>.bin), serving until
+    // stopped; its pty.
+    std::string startSimAt(std::size_t index, std::vector<std::string> extra = {}) {
+        const std::string n = std::to_string(index);
+        std::vector<std::string> args = {"--forever", "--timeout", "60", "--trace", file("trace" + n + ".txt").string(),
+                                         "--out", file("received" + n + ".bin").string()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        if (sims_.size() <= index) sims_.resize(index + 1);
+        sims_[index] = std::make_unique<qz::test::SimProcess>(args);
+        EXPECT_TRUE(sims_[index]->started());
+        return sims_[index]->pty();
+    }
+
+    std::vector<std::string> traceAt(std::size_t index) {
+        sims_[index]->stop();
+        return linesOf(qz::test::normalisedTrace(file("trace" + std::to_string(index) + ".txt").string(), 1));
+    }
 
     // The trace without times, "%" and events, one line per direction and speed.
     std::vector<std::string> normalisedTrace() {
@@ -195,6 +243,7 @@ protected:
 
     fs::path dir_;
     std::unique_ptr<qz::test::SimProcess> sim_;
+    std::vector<std::unique_ptr<qz::test::SimProcess>> sims_;
 };
 
 std::string describe(const ToolRun& run) { return "stdout: " + run.json + "\nstderr:\n" + run.log; }
@@ -412,10 +461,210 @@ TEST_F(CliUpload, BadPortsAndFilesEndWithOneLineAndTheirCode) {
     run = runTool({"/dev/null", file("empty.bin").string()});
     EXPECT_EQ(run.exitCode, 3) << describe(run);
 
+    // A wrong command line: the usage line, then the error with a pointer to --help.
     run = runTool({"--timeout", "0", "/dev/null", firmware});
     EXPECT_EQ(run.exitCode, 2) << describe(run);
     EXPECT_EQ(field(run.json, "outcome"), "usage_error");
-    EXPECT_EQ(lines(run.log), 1) << run.log;
+    auto log = linesOf(run.log);
+    ASSERT_EQ(log.size(), 2u) << run.log;
+    EXPECT_EQ(log[0], "usage: qz450-upload [options] PORT [PORT...] FIRMWARE.bin");
+    EXPECT_NE(log[1].find("--help"), std::string::npos) << log[1];
+
+    Child bare({kTool}, file("tool.out"), file("tool.err"));
+    EXPECT_EQ(bare.wait(), 2);
+    log = linesOf(readFile(file("tool.err")));
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0], "usage: qz450-upload [options] PORT [PORT...] FIRMWARE.bin");
+
+    // One port named twice, through a link, is refused before anything is opened.
+    const std::string pty = startSim();
+    fs::create_symlink(pty, file("link"));
+    run = runTool({pty, file("link").string(), firmware});
+    EXPECT_EQ(run.exitCode, 2) << describe(run);
+    EXPECT_NE(run.log.find("the same port is given twice"), std::string::npos) << run.log;
+    EXPECT_EQ(sentHex(normalisedTrace()), "");
+}
+
+// --- several ports at once ------------------------------------------------------------------
+
+TEST_F(CliUpload, FourPortsAtOnceEachGetTheWholeUploadByteExact) {
+    const std::string image = makeImage(20000);
+    std::vector<std::string> ports;
+    for (std::size_t i = 0; i < 4; ++i) ports.push_back(startSimAt(i));
+    std::vector<std::string> args = ports;
+    args.push_back(file("fw.bin").string());
+    const ToolRun run = runTool(args);
+
+    ASSERT_EQ(run.exitCode, 0) << describe(run);
+    const auto outcomes = outcomesByPort(run.json);
+    ASSERT_EQ(outcomes.size(), 4u) << run.json;
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(outcomes.at(ports[i]), "success") << ports[i];
+        EXPECT_EQ(readFile(file("received" + std::to_string(i) + ".bin")).substr(0, image.size()), image) << ports[i];
+        // The same bytes, speeds and order on each wire as a single upload.
+        const auto trace = traceAt(i);
+        ASSERT_GE(trace.size(), kWakeTrace.size() + 2) << ports[i];
+        EXPECT_EQ(std::vector<std::string>(trace.begin(), trace.begin() + 4), kWakeTrace) << ports[i];
+        EXPECT_EQ(trace[4], "TX 57600 43") << ports[i];
+        // Not a terminal: every line names its port; the summary table has a row per port.
+        EXPECT_NE(run.log.find(ports[i] + ": Sent 100%"), std::string::npos) << run.log;
+        EXPECT_NE(run.log.find("\n" + ports[i] + " "), std::string::npos) << run.log;
+    }
+    EXPECT_NE(run.log.find("PORT"), std::string::npos);
+    EXPECT_NE(run.log.find("RETRIES"), std::string::npos);
+}
+
+TEST_F(CliUpload, FailingPortsStopNoOtherAndSetTheExitCode) {
+    const std::string image = makeImage(3000);
+    const std::string firmware = file("fw.bin").string();
+    const std::string good1 = startSimAt(0);
+    const std::string good2 = startSimAt(1);
+    const std::string good3 = startSimAt(2);
+    const std::string silent = startSimAt(3, {"--silent"});
+    const std::string missing = file("no-such-port").string();
+
+    // One silent port among three good ones: they succeed, the exit code is the time-out's.
+    ToolRun run = runTool({"--timeout", "1", good1, silent, good2, good3, firmware});
+    EXPECT_EQ(run.exitCode, 5) << describe(run);
+    auto outcomes = outcomesByPort(run.json);
+    EXPECT_EQ(outcomes, (std::map<std::string, std::string>{
+                            {good1, "success"}, {good2, "success"}, {good3, "success"}, {silent, "timeout"}}))
+        << run.json;
+    for (std::size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(readFile(file("received" + std::to_string(i) + ".bin")).substr(0, image.size()), image);
+
+    // One port that cannot be opened among good ones.
+    run = runTool({missing, good1, good2, firmware});
+    EXPECT_EQ(run.exitCode, 4) << describe(run);
+    outcomes = outcomesByPort(run.json);
+    EXPECT_EQ(outcomes, (std::map<std::string, std::string>{
+                            {good1, "success"}, {good2, "success"}, {missing, "port_failed"}}))
+        << run.json;
+    EXPECT_NE(run.log.find("qz450-upload: " + missing + ": serial port " + missing + ": open: No such file"),
+              std::string::npos) << run.log;
+
+    // Failures of different kinds: the mixed-failures code.
+    run = runTool({"--timeout", "1", good3, silent, missing, firmware});
+    EXPECT_EQ(run.exitCode, 7) << describe(run);
+    outcomes = outcomesByPort(run.json);
+    EXPECT_EQ(outcomes, (std::map<std::string, std::string>{
+                            {good3, "success"}, {silent, "timeout"}, {missing, "port_failed"}}))
+        << run.json;
+}
+
+TEST_F(CliUpload, CtrlCMidTransferCancelsEveryPortAndRestoresIt) {
+    makeImage(64 * 1024);
+    std::vector<std::string> ports;
+    std::vector<termios> before;
+    for (std::size_t i = 0; i < 3; ++i) {
+        ports.push_back(startSimAt(i, {"--pace"}));
+        termios tio{};
+        const int fd = ::open(ports.back().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::tcgetattr(fd, &tio), 0);
+        ::close(fd);
+        before.push_back(tio);
+    }
+    std::vector<std::string> args = ports;
+    args.push_back(file("fw.bin").string());
+    Child tool = startTool(args);
+    for (const auto& port : ports) ASSERT_TRUE(waitForText(file("tool.err"), port + ": Sent  10%")) << port;
+    tool.signal(SIGINT);
+    const ToolRun run = finish(tool);
+
+    EXPECT_EQ(run.exitCode, 130) << describe(run);
+    const auto json = linesOf(run.json);
+    ASSERT_EQ(json.size(), 3u) << run.json;
+    for (const auto& line : json) {
+        EXPECT_EQ(field(line, "outcome"), "interrupted") << line;
+        EXPECT_EQ(field(line, "transfer_status"), "1007") << line;
+    }
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        EXPECT_TRUE(portIsFreeAndRestored(ports[i], before[i])) << ports[i];
+        const auto trace = traceAt(i);
+        const auto lastSent = std::find_if(trace.rbegin(), trace.rend(),
+                                           [](const std::string& line) { return line.starts_with("RX "); });
+        ASSERT_NE(lastSent, trace.rend());
+        EXPECT_TRUE(lastSent->ends_with("1818")) << ports[i] << ": " << *lastSent;
+    }
+}
+
+// --- station mode ---------------------------------------------------------------------------
+
+// A board on a fixture: a simulator already in its bootloader behind a fixed link, that serves
+// one upload and goes away (as a flashed board starts its firmware and is unplugged).
+std::unique_ptr<qz::test::SimProcess> startBoard(const fs::path& link, const fs::path& out,
+                                                 std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {"--awake", "--timeout", "60", "--link", link.string(), "--out", out.string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    auto sim = std::make_unique<qz::test::SimProcess>(args);
+    EXPECT_TRUE(sim->started());
+    return sim;
+}
+
+TEST_F(CliUpload, StationFlashesBoardAfterBoardOnTwoPorts) {
+    const std::string image = makeImage(5000);
+    const fs::path ports[] = {file("fixture-a"), file("fixture-b")};
+    auto a = startBoard(ports[0], file("a1.bin"));
+    auto b = startBoard(ports[1], file("b1.bin"));
+    Child tool = startTool({"--loop", "--no-wake", "--count", "3", ports[0].string(), ports[1].string(),
+                            file("fw.bin").string()});
+    for (int board = 2; board <= 3; ++board) {
+        // The next board of each fixture starts once the last one is done.
+        ASSERT_TRUE(a->wait(30s)) << "board " << board - 1 << " on A";
+        ASSERT_TRUE(b->wait(30s)) << "board " << board - 1 << " on B";
+        a = startBoard(ports[0], file("a" + std::to_string(board) + ".bin"));
+        b = startBoard(ports[1], file("b" + std::to_string(board) + ".bin"));
+    }
+    const ToolRun run = finish(tool);
+
+    ASSERT_EQ(run.exitCode, 0) << describe(run);
+    const auto json = linesOf(run.json);
+    ASSERT_EQ(json.size(), 6u) << "one object per board and nothing else:\n" << run.json;
+    std::map<std::string, std::vector<std::string>> boards;
+    for (const auto& line : json) {
+        EXPECT_EQ(field(line, "outcome"), "success") << line;
+        boards[field(line, "port")].push_back(field(line, "board"));
+    }
+    for (const auto& port : ports) {
+        EXPECT_EQ(boards[port.string()], (std::vector<std::string>{"1", "2", "3"})) << port;
+        EXPECT_NE(run.log.find(port.string() + ": board 3: success"), std::string::npos) << run.log;
+    }
+    for (const char* name : {"a1", "a2", "a3", "b1", "b2", "b3"})
+        EXPECT_EQ(readFile(file(std::string(name) + ".bin")).substr(0, image.size()), image) << name;
+}
+
+TEST_F(CliUpload, StationWaitsForAPortThatVanishesAndUsesItAgain) {
+    const std::string image = makeImage(64 * 1024);
+    const fs::path unplugged = file("fixture-a");
+    const fs::path steady = file("fixture-b");
+    // A board that is pulled out mid-transfer, adapter and all.
+    auto a = startBoard(unplugged, file("a1.bin"), {"--pace"});
+    // Two boards in a row on the other fixture.
+    auto b = startBoard(steady, file("b{n}.bin"), {"--count", "2"});
+    Child tool = startTool({"--loop", "--no-wake", "--count", "2", unplugged.string(), steady.string(),
+                            file("fw.bin").string()});
+    ASSERT_TRUE(waitForText(file("tool.err"), unplugged.string() + ": Sent  10%"));
+    // Unplugged: the device's name goes first (the link would otherwise dangle towards a pty
+    // number that another program may get next), then the line.
+    fs::remove(unplugged);
+    a->stop(SIGKILL);
+    ASSERT_TRUE(waitForText(file("tool.err"), unplugged.string() + ": waiting for the port"));
+    std::this_thread::sleep_for(1500ms);
+    a = startBoard(unplugged, file("a2.bin"));
+    const ToolRun run = finish(tool);
+
+    // A failed board does not end the loop; the exit code is that board's.
+    EXPECT_EQ(run.exitCode, 6) << describe(run);
+    std::vector<std::string> seen;
+    for (const auto& line : linesOf(run.json))
+        seen.push_back(field(line, "port") + " " + field(line, "board") + " " + field(line, "outcome"));
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, (std::vector<std::string>{unplugged.string() + " 1 transfer_failed", unplugged.string() + " 2 success",
+                                              steady.string() + " 1 success", steady.string() + " 2 success"}))
+        << run.json;
+    EXPECT_EQ(readFile(file("a2.bin")).substr(0, image.size()), image);
+    EXPECT_EQ(readFile(file("b2.bin")).substr(0, image.size()), image);
 }
 
 } // namespace

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -158,6 +160,68 @@ TEST(PosixSerialPort, HangUpIsAReadError) {
     std::uint8_t buffer[16];
     EXPECT_EQ(port.read(buffer, 200).status, ReadStatus::error);
     EXPECT_EQ(port.lastReadError().kind(), PortErrorKind::io);
+}
+
+// A driver behind the ioctl seam that keeps serial_struct flags (a pty refuses TIOCGSERIAL);
+// every other request goes to the real pty.
+struct FlagDriver {
+    bool answers = true;
+    int flags = ASYNC_SKIP_TEST;
+    std::vector<int> setFlags; // the flags of each TIOCSSERIAL, in order
+
+    PosixSerialPort::Ioctl ioctl() {
+        return [this](int fd, unsigned long request, void* argument) {
+            if (request != TIOCGSERIAL && request != TIOCSSERIAL) return ::ioctl(fd, request, argument);
+            if (!answers) {
+                errno = ENOTTY;
+                return -1;
+            }
+            auto& info = *static_cast<serial_struct*>(argument);
+            if (request == TIOCGSERIAL) {
+                info = serial_struct{};
+                info.flags = flags;
+            } else {
+                flags = info.flags;
+                setFlags.push_back(info.flags);
+            }
+            return 0;
+        };
+    }
+};
+
+TEST(PosixSerialPort, AsksForLowLatencyWhileOpenAndGivesItBack) {
+    test::PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+
+    FlagDriver driver;
+    PosixSerialPort port(driver.ioctl());
+    ASSERT_TRUE(port.open(pty.slavePath(), k57600, {}).ok());
+    EXPECT_EQ(driver.flags, ASYNC_SKIP_TEST | ASYNC_LOW_LATENCY);
+    // Something else changes another flag while the port is open: only ours goes back.
+    driver.flags |= ASYNC_SPD_HI;
+    port.close();
+    EXPECT_EQ(driver.flags, ASYNC_SKIP_TEST | ASYNC_SPD_HI);
+    EXPECT_EQ(driver.setFlags.size(), 2u);
+
+    // Already low latency: left alone, and left on at close.
+    FlagDriver lowAlready;
+    lowAlready.flags = ASYNC_LOW_LATENCY;
+    PosixSerialPort second(lowAlready.ioctl());
+    ASSERT_TRUE(second.open(pty.slavePath(), k57600, {}).ok());
+    second.close();
+    EXPECT_TRUE(lowAlready.setFlags.empty());
+    EXPECT_EQ(lowAlready.flags, ASYNC_LOW_LATENCY);
+
+    // A driver that refuses: the port opens and works all the same, as on a real pty.
+    FlagDriver refusing;
+    refusing.answers = false;
+    PosixSerialPort third(refusing.ioctl());
+    ASSERT_TRUE(third.open(pty.slavePath(), k57600, {}).ok());
+    ASSERT_TRUE(third.write(bytesOf("ok")).ok());
+    EXPECT_EQ(pty.receive(1000), "ok");
+    third.close();
+    PosixSerialPort plain;
+    EXPECT_TRUE(plain.open(pty.slavePath(), k57600, {}).ok());
 }
 
 TEST(PosixSerialPort, ListerNamesOnlyCharacterDevicesOfSerialDrivers) {

@@ -1,0 +1,54 @@
+#pragma once
+// One run of the upload sequence on one port, as the tool makes it: the serial transfer
+// control over the platform's port, the console host, Ctrl-C, phase lines, progress and the
+// result with its message. Several of these run side by side, one thread each; a station runs
+// one after the other on its port.
+
+#include "cli_options.h"
+#include "console_output.h"
+#include "json_result.h"
+#include "platform.h"
+#include "watched_port.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace qz::cli {
+
+// Where one port's texts go.
+struct PortSinks {
+    ConsoleOutput::Sink human;  // phase lines, plain progress lines, the success line
+    ConsoleOutput::Sink errors; // the error line (the message alone, ended by a newline)
+    ConsoleOutput::Sink redraw; // terminal progress of this port; empty: a line redrawn with CR
+    bool terminal = false;
+    bool quiet = false;
+};
+
+// How one run ended, beyond its report.
+struct PortAttempt {
+    RunReport report;
+    bool started = false;  // the bootloader's "%" came: there was a controller
+    bool lineLost = false; // the line went away while waiting for it
+};
+
+class PortUpload {
+public:
+    // `bytesTotal`: the firmware's size, checked before.
+    PortUpload(const CliOptions& options, Platform& platform, PortName name, std::uint64_t bytesTotal);
+
+    // Runs the sequence once: with options.loop, without a time-out and telling "no
+    // controller yet" and "line gone" apart from a board's result.
+    PortAttempt run(const PortSinks& sinks);
+
+    const PortName& name() const { return name_; }
+
+private:
+    const CliOptions& options_;
+    PortName name_;
+    std::uint64_t bytesTotal_;
+    std::size_t blocksTotal_;
+    std::unique_ptr<SerialPort> device_;
+    WatchedPort port_;
+};
+
+} // namespace qz::cli
