@@ -4,9 +4,12 @@
 #   -DMODE=script      run one .vbs/.js with cscript on a fresh scratch folder
 #   -DMODE=check       run the check program with -DFILTER (tests that need the registration)
 # Inputs: WINE, HOST_WINE (the loader that starts the system's hosts of this library's
-# architecture), WINEPATH (winepath), OCX, CHECK (the registry check program), SCRIPT, WORK.
-# The script hosts exit 0 silently on an unhandled script error, so a script passes only with exit
-# code 0 AND the marker line VALTROVE-SCRIPT-OK printed last.
+# architecture), WINEPATH (winepath), OCX, CHECK (the registry check program), HELPER (the script
+# tests' helper program), SCRIPT, WORK.
+# A script gets two arguments: its scratch folder and the helper program. A script that names a
+# locale on a line of its own ("LC_ALL=ja_JP.UTF-8") runs in it: Wine takes the ANSI code page of a
+# process from its locale. The script hosts exit 0 silently on an unhandled script error, so a
+# script passes only with exit code 0 AND the marker line VALTROVE-SCRIPT-OK printed last.
 cmake_minimum_required(VERSION 3.25)
 
 function(windows_path unix_path out)
@@ -50,8 +53,13 @@ elseif(MODE STREQUAL "script")
   file(MAKE_DIRECTORY ${WORK})
   windows_path(${SCRIPT} script)
   windows_path(${WORK} work)
-  set(ENV{VALTROVE_WARNING_LOG} "${work}\\warnings.log")
-  run_checked("cscript ${SCRIPT}" ${HOST_WINE} cscript //nologo ${script} ${work})
+  windows_path(${HELPER} helper)
+  file(STRINGS ${SCRIPT} locale REGEX "^[^A-Za-z]*LC_ALL=[A-Za-z_.0-9-]+$" LIMIT_COUNT 1)
+  if(locale)
+    string(REGEX REPLACE "^.*LC_ALL=" "" locale "${locale}")
+    set(ENV{LC_ALL} ${locale})
+  endif()
+  run_checked("cscript ${SCRIPT}" ${HOST_WINE} cscript //nologo ${script} ${work} ${helper})
   string(STRIP "${last_output}" output)
   string(REGEX REPLACE "\r" "" output "${output}")
   if(NOT output MATCHES "(^|\n)VALTROVE-SCRIPT-OK$")

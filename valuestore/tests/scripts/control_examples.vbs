@@ -1,18 +1,22 @@
 ' Drives the registered Valtrove control as a VBScript host does: the worked examples with the data
 ' file compared byte for byte, For Each over both collections, keys without regard to case, names
-' passed by reference and by value, the ambiguity warning (seen through the warning log hook) and
-' the errors a host receives. Argument: a scratch folder. Ends with an explicit exit code, and
-' prints VALTROVE-SCRIPT-OK last when every check passed.
+' passed by reference and by value, the ambiguity warning (the message box, read and closed by the
+' helper program) and the errors a host receives. Arguments: a scratch folder and the helper program.
+' Ends with an explicit exit code, and prints VALTROVE-SCRIPT-OK last when every check passed.
 Option Explicit
 
-Dim fso, work, dataPath, warnLog, failures, checks, c, name, n, old, warning
+Dim fso, shell, work, helper, dataPath, warnLog, failures, checks, c, name, n, old, warning, boxes
 Set fso = CreateObject("Scripting.FileSystemObject")
+Set shell = CreateObject("WScript.Shell")
 work = WScript.Arguments(0)
+helper = Chr(34) & WScript.Arguments(1) & Chr(34)
 dataPath = work & "\values.txt"
 warnLog = work & "\warnings.log"
+' Every warning box is answered and written to warnLog until the file "stop" exists.
+Set boxes = shell.Exec(helper & " boxes " & Chr(34) & warnLog & Chr(34) & " " & Chr(34) & work & "\stop" & Chr(34))
 failures = 0
 checks = 0
-warning = "Valtrove Object Error" & vbTab & "Error, Ambiguous or Semi-Ambiguous Value Name" & vbTab & "48" & vbCrLf
+warning = "Valtrove Object Error" & vbTab & "Error, Ambiguous or Semi-Ambiguous Value Name" & vbTab & "icon OK" & vbCrLf
 
 Sub Check(ok, what)
   checks = checks + 1
@@ -197,6 +201,11 @@ c.AddDataValue "Other"
 c.ClearAll
 c.DataFile = dataPath
 CheckFile DataFileOf("(NULL)(Open)", "NULL (0)Open (1"), "operations with DataFile Nothing leave the file alone"
+
+WriteAll work & "\stop", ""
+Do While boxes.Status = 0
+  shell.Run helper & " sleep 50", 0, True
+Loop
 
 WScript.Echo "checks=" & checks & " failures=" & failures
 If failures = 0 Then
