@@ -5,11 +5,11 @@
 #   -DMODE=check       run the check program with -DFILTER (tests that need the registration)
 # Inputs: WINE, HOST_WINE (the loader that starts the system's hosts of this library's
 # architecture), WINEPATH (winepath), OCX, CHECK (the registry check program), HELPER (the script
-# tests' helper program), SCRIPT, WORK.
-# A script gets two arguments: its scratch folder and the helper program. A script that names a
-# locale on a line of its own ("LC_ALL=ja_JP.UTF-8") runs in it: Wine takes the ANSI code page of a
-# process from its locale. The script hosts exit 0 silently on an unhandled script error, so a
-# script passes only with exit code 0 AND the marker line VALTROVE-SCRIPT-OK printed last.
+# tests' helper program), SCRIPT, WORK; for a script, optionally LOCALE (its LC_ALL: Wine takes the
+# ANSI code page of a process from its locale) and SCRIPT_ARGUMENT.
+# A script gets its scratch folder, the helper program and SCRIPT_ARGUMENT as arguments. The script
+# hosts exit 0 silently on an unhandled script error, so a script passes only with exit code 0 AND
+# the marker line VALTROVE-SCRIPT-OK printed last.
 cmake_minimum_required(VERSION 3.25)
 
 function(windows_path unix_path out)
@@ -54,12 +54,10 @@ elseif(MODE STREQUAL "script")
   windows_path(${SCRIPT} script)
   windows_path(${WORK} work)
   windows_path(${HELPER} helper)
-  file(STRINGS ${SCRIPT} locale REGEX "^[^A-Za-z]*LC_ALL=[A-Za-z_.0-9-]+$" LIMIT_COUNT 1)
-  if(locale)
-    string(REGEX REPLACE "^.*LC_ALL=" "" locale "${locale}")
-    set(ENV{LC_ALL} ${locale})
+  if(LOCALE)
+    set(ENV{LC_ALL} ${LOCALE})
   endif()
-  run_checked("cscript ${SCRIPT}" ${HOST_WINE} cscript //nologo ${script} ${work} ${helper})
+  run_checked("cscript ${SCRIPT}" ${HOST_WINE} cscript //nologo ${script} ${work} ${helper} ${SCRIPT_ARGUMENT})
   string(STRIP "${last_output}" output)
   string(REGEX REPLACE "\r" "" output "${output}")
   if(NOT output MATCHES "(^|\n)VALTROVE-SCRIPT-OK$")
