@@ -146,35 +146,35 @@ ValueStore::Loaded ValueStore::load() {
   // Lines end at CR (an LF right after it belongs to the line end); the last line of each kind wins.
   // Whether the file is taken whole: one declaration line and one value line, each in its quotes.
   const std::string_view bytes = *content;
-  std::string problem;
-  auto note = [&](std::string text) {
-    if (problem.empty()) problem = std::move(text);
+  std::string problem;  // the first thing that keeps the file from being whole
+  std::size_t lineNumber = 0, declarationLines = 0, valueLines = 0;
+  auto note = [&](std::string_view what) {
+    if (problem.empty()) problem = "line " + std::to_string(lineNumber) + std::string(what);
   };
-  int lineNumber = 0, declarationLines = 0, valueLines = 0;
   for (std::size_t from = 0; from < bytes.size();) {
     const std::size_t cr = bytes.find('\r', from);
     const std::string_view line = bytes.substr(from, cr == std::string_view::npos ? std::string_view::npos : cr - from);
     const bool declaration = line.find(kBeginMarker) != std::string_view::npos;
     (declaration ? declarationText_ : valueText_).assign(line);
-    const std::string at = "line " + std::to_string(++lineNumber);
+    ++lineNumber;
     if (declaration) {
       if (++declarationLines > 1)
-        note(at + " is a second declaration line");
+        note(" is a second declaration line");
       else if (!enclosedIn(line, "\"<BEGINVALUEDECLARE>", "<ENDVALUEDECLARE>\""))
-        note(at + " is not a declaration line in its quotes and markers");
+        note(" is not a declaration line in its quotes and markers");
     } else if (line.empty()) {
-      note(at + " is empty");
+      note(" is empty");
     } else if (++valueLines > 1) {
-      note(at + " is a second value line");
+      note(" is a second value line");
     } else if (!enclosedIn(line, "\"", "\"")) {
-      note(at + " is not enclosed in double quotes");
+      note(" is not enclosed in double quotes");
     }
     if (cr == std::string_view::npos) break;
     from = cr + 1;
     if (from < bytes.size() && bytes[from] == '\n') ++from;
   }
-  if (declarationLines == 0) note("it has no declaration line");
-  if (valueLines == 0) note("it has no value line");
+  if (problem.empty() && declarationLines == 0) problem = "it has no declaration line";
+  if (problem.empty() && valueLines == 0) problem = "it has no value line";
   const Loaded loaded = problem.empty() ? Loaded::whole : Loaded::notWhole;
   if (!problem.empty())
     lastFileError_ = fileError(error::pathFileAccessError, *path,

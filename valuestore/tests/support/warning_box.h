@@ -72,27 +72,30 @@ inline void pressOk(HWND box) {
   for (int i = 0; i < 250 && IsWindow(box); ++i) Sleep(20);
 }
 
+namespace detail {
+struct BoxSearch {
+  DWORD processId;
+  HWND found = nullptr;
+};
+inline BOOL CALLBACK findBox(HWND window, LPARAM data) {
+  auto* search = reinterpret_cast<BoxSearch*>(data);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  wchar_t className[16] = {}, title[64] = {};
+  if (owner != search->processId || !GetClassNameW(window, className, 16) || std::wstring(className) != L"#32770")
+    return TRUE;
+  GetWindowTextW(window, title, 64);
+  if (std::wstring(title) != L"Valtrove Object Error") return TRUE;
+  search->found = window;
+  return FALSE;
+}
+}  // namespace detail
+
 // The warning box shown by a thread of the process, if any. (Tests that run side by side share one
 // desktop: each answers only its own process's boxes.)
 inline HWND findWarningBox(DWORD processId) {
-  struct Search {
-    DWORD processId;
-    HWND found;
-  } search{processId, nullptr};
-  EnumWindows(
-      [](HWND window, LPARAM data) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(data);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        wchar_t className[16] = {}, title[64] = {};
-        if (owner != s->processId || !GetClassNameW(window, className, 16) || std::wstring(className) != L"#32770")
-          return TRUE;
-        GetWindowTextW(window, title, 64);
-        if (std::wstring(title) != L"Valtrove Object Error") return TRUE;
-        s->found = window;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  detail::BoxSearch search{processId};
+  EnumWindows(detail::findBox, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 
