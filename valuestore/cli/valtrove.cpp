@@ -40,7 +40,9 @@ constexpr std::string_view kHelp =
     "\n"
     "A missing FILE is created with the default content by the first command that reads it.\n"
     "Names and data may not contain '(', ')', CR, LF or \"<BEGINVALUEDECLARE>\".\n"
-    "Commands that change the file refuse to run when the existing file cannot be read.\n"
+    "Every command refuses to run when an existing FILE cannot be read whole (it cannot be read,\n"
+    "or it is not the two quoted lines of a value data file); such a file is never replaced.\n"
+    "A save that fails is a file error; the file then keeps its old content.\n"
     "\n"
     "exit status:\n"
     "  0  success\n"
@@ -48,8 +50,8 @@ constexpr std::string_view kHelp =
     "  2  usage error\n"
     "  3  no such value (get, rewrite, remove)\n"
     "  4  name refused as ambiguous or semi-ambiguous (add)\n"
-    "  5  name or data refused, or the value's entry has no closing ')'\n"
-    "  6  file error (the message names it, e.g. \"Permission denied\")\n";
+    "  5  name or data refused (an empty name for remove), or the value's entry has no closing ')'\n"
+    "  6  file error (the message names the error, the file and the reason, e.g. \"Permission denied\")\n";
 
 int complain(int status, const std::string& message) {
   std::fprintf(stderr, "valtrove: %s\n", message.c_str());
@@ -80,7 +82,7 @@ int run(const Command& command) {
   store.setDataFileSource([&] { return command.file; });
   const std::string& verb = command.name;
 
-  // Read the file first: report a file that cannot be read instead of acting on an empty store.
+  // Read the file first: report a file that cannot be read whole instead of acting on a part of it.
   store.getDataValues();
   if (const auto& error = store.lastFileError()) return fileError(*error);
 

@@ -173,6 +173,9 @@ class RegKey {
 // Text in the ANSI code page of the system (the value store's encoding). Characters the code
 // page lacks become its default character.
 std::string toAnsi(std::wstring_view text);
+// The same, exactly: false when the code page lacks a character of the text (no best-fit look-alike,
+// no default character is ever put in its place).
+bool toAnsiExact(std::wstring_view text, std::string& ansi);
 std::wstring fromAnsi(std::string_view text);
 // A new BSTR from ANSI text (nullptr only when out of memory).
 BSTR ansiToBstr(std::string_view text);

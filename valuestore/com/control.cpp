@@ -193,16 +193,12 @@ HRESULT STDMETHODCALLTYPE ValtroveControl::get_NewValueData(BSTR* value) {
   return *value ? S_OK : E_OUTOFMEMORY;
 }
 
+// Kept as the host gave it; converted for the store by the operations that use it.
 HRESULT STDMETHODCALLTYPE ValtroveControl::put_NewValueData(BSTR value) {
   const std::wstring_view text{value ? value : L"", SysStringLen(value)};
-  try {
-    Bstr copy(text);
-    if (!copy.get() && !text.empty()) return E_OUTOFMEMORY;
-    store_.setNewValueData(toAnsi(text));
-    newValueData_ = std::move(copy);
-  } catch (const std::bad_alloc&) {
-    return raiseError(automationError::outOfMemory, IID__Valtrove);
-  }
+  Bstr copy(text);
+  if (!copy.get() && !text.empty()) return E_OUTOFMEMORY;
+  newValueData_ = std::move(copy);
   return S_OK;
 }
 
@@ -253,13 +249,23 @@ HRESULT STDMETHODCALLTYPE ValtroveControl::put_AutomaticRewrite(VARIANT_BOOL val
 
 std::string ValtroveControl::dataFilePath() const {
   const VARIANT* value = dataFile_.get();
-  if (V_VT(value) == VT_BSTR) return toAnsi({V_BSTR(value) ? V_BSTR(value) : L"", SysStringLen(V_BSTR(value))});
+  if (V_VT(value) == VT_BSTR)
+    return exactAnsi({V_BSTR(value) ? V_BSTR(value) : L"", SysStringLen(V_BSTR(value))}, "DataFile");
   if (V_VT(value) == VT_NULL) throw vs::StoreError(automationError::invalidUseOfNull, "Invalid use of Null");
   Variant text;
   if (FAILED(VariantChangeTypeEx(text.get(), const_cast<VARIANT*>(value), LOCALE_USER_DEFAULT, VARIANT_ALPHABOOL,
                                  VT_BSTR)))
     throw vs::StoreError(automationError::typeMismatch, "Type mismatch");
-  return toAnsi({V_BSTR(text.get()) ? V_BSTR(text.get()) : L"", SysStringLen(V_BSTR(text.get()))});
+  return exactAnsi({V_BSTR(text.get()) ? V_BSTR(text.get()) : L"", SysStringLen(V_BSTR(text.get()))}, "DataFile");
+}
+
+std::string ValtroveControl::exactAnsi(std::wstring_view text, const char* parameter) {
+  std::string ansi;
+  if (!toAnsiExact(text, ansi))
+    throw vs::StoreError(vs::error::invalidArgument, std::string(vs::standardErrorText(vs::error::invalidArgument)) +
+                                                         ": " + parameter + " holds characters that the ANSI code page (" +
+                                                         std::to_string(GetACP()) + ") cannot hold");
+  return ansi;
 }
 
 // ---- Operations ---------------------------------------------------------------------------------
@@ -294,16 +300,25 @@ HRESULT STDMETHODCALLTYPE ValtroveControl::ClearAll(VARIANT* result) {
 
 HRESULT STDMETHODCALLTYPE ValtroveControl::AddDataValue(BSTR* name, VARIANT* result) {
   if (!name) return E_POINTER;
-  return runOperation(result, [&] { store_.addDataValue(toAnsi({*name ? *name : L"", SysStringLen(*name)})); });
+  return runOperation(result, [&] {
+    std::string ansiName = exactAnsi({*name ? *name : L"", SysStringLen(*name)}, "AddValueName");
+    store_.setNewValueData(exactAnsi(newValueData_.view(), "NewValueData"));
+    store_.addDataValue(ansiName);
+  });
 }
 
 HRESULT STDMETHODCALLTYPE ValtroveControl::RewriteDataValue(BSTR* name, VARIANT* result) {
   if (!name) return E_POINTER;
-  return runOperation(result, [&] { store_.rewriteDataValue(toAnsi({*name ? *name : L"", SysStringLen(*name)})); });
+  return runOperation(result, [&] {
+    std::string ansiName = exactAnsi({*name ? *name : L"", SysStringLen(*name)}, "ValueName");
+    store_.setNewValueData(exactAnsi(newValueData_.view(), "NewValueData"));
+    store_.rewriteDataValue(ansiName);
+  });
 }
 
 HRESULT STDMETHODCALLTYPE ValtroveControl::RemoveDataValue(BSTR name, VARIANT* result) {
-  return runOperation(result, [&] { store_.removeDataValue(toAnsi({name ? name : L"", SysStringLen(name)})); });
+  return runOperation(result,
+                      [&] { store_.removeDataValue(exactAnsi({name ? name : L"", SysStringLen(name)}, "RemoveValueName")); });
 }
 
 HRESULT STDMETHODCALLTYPE ValtroveControl::GetDataValues(VARIANT* result) {
@@ -315,28 +330,7 @@ HRESULT STDMETHODCALLTYPE ValtroveControl::GetDataValues(VARIANT* result) {
 void ValtroveControl::warnAmbiguous() {
   const std::wstring text = fromAnsi(vs::kAmbiguousNameMessage);
   const std::wstring title = fromAnsi(vs::kAmbiguousNameTitle);
-  constexpr UINT style = MB_ICONEXCLAMATION | MB_OK;
-
-#ifdef VTC_TEST_HOOKS
-  const DWORD needed = GetEnvironmentVariableW(kWarningLogVariable, nullptr, 0);
-  if (needed > 1) {
-    std::wstring logPath(needed, L'\0');
-    const DWORD length = GetEnvironmentVariableW(kWarningLogVariable, logPath.data(), needed);
-    logPath.resize(length < needed ? length : 0);
-    if (!logPath.empty()) {
-      HANDLE file = CreateFileW(logPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (file != INVALID_HANDLE_VALUE) {
-        const std::string line = toAnsi(title) + "\t" + toAnsi(text) + "\t" + std::to_string(style) + "\r\n";
-        DWORD written = 0;
-        WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-        CloseHandle(file);
-        return;
-      }
-    }
-  }
-#endif
-  MessageBoxW(GetActiveWindow(), text.c_str(), title.c_str(), style);
+  MessageBoxW(GetActiveWindow(), text.c_str(), title.c_str(), MB_ICONEXCLAMATION | MB_OK);
 }
 
 }  // namespace vtc

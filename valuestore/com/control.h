@@ -17,13 +17,6 @@
 
 namespace vtc {
 
-#ifdef VTC_TEST_HOOKS
-// Test hook, only in builds with tests: when this environment variable names a file, the ambiguity
-// warning is appended to it as one line "title<TAB>text<TAB>style" (style as the decimal message
-// box flags) instead of being shown, so that unattended tests can see that it was raised.
-inline constexpr wchar_t kWarningLogVariable[] = L"VALTROVE_WARNING_LOG";
-#endif
-
 class ValtroveControl final : public _Valtrove,
                               public ISupportErrorInfo,
                               public IPersistPropertyBag,
@@ -167,6 +160,9 @@ class ValtroveControl final : public _Valtrove,
   HRESULT putCollection(ComPtr<Collection>& held, Collection* value);
   // DataFile as the path text the store reads at every file access.
   std::string dataFilePath() const;
+  // Text for the store in the ANSI code page, exactly; text the code page cannot hold is refused with
+  // the invalid-value error naming the parameter (vs::StoreError).
+  static std::string exactAnsi(std::wstring_view text, const char* parameter);
   void warnAmbiguous() override;
   // Tells the container through IPropertyNotifySink that a property changed (after a host's write).
   void propertyChanged(DISPID id);

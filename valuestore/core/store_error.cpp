@@ -19,6 +19,11 @@ StoreError::StoreError(int errorNumber) : StoreError(errorNumber, std::string(st
 StoreError::StoreError(int errorNumber, const std::string& description)
     : std::runtime_error(description), number(errorNumber) {}
 
+StoreError fileError(int errorNumber, std::string_view path, std::string_view reason) {
+  return StoreError(errorNumber, std::string(standardErrorText(errorNumber)) + ": '" + std::string(path) + "': " +
+                                     std::string(reason));
+}
+
 bool mayNameSingleFile(std::string_view path) {
   if (path.empty() || path.find_first_of("*?") != std::string_view::npos) return false;
   return path.back() != '/' && path.back() != '\\';

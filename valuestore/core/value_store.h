@@ -6,6 +6,7 @@
 // and the ambiguity warning through vs::Warner.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -60,6 +61,16 @@ struct StoreError : std::runtime_error {
   int number;
 };
 
+// A file error naming the file and the system's reason: "<standard text>: '<path>': <reason>".
+StoreError fileError(int errorNumber, std::string_view path, std::string_view reason);
+
+// ---- Text ---------------------------------------------------------------------------------------------
+
+// The lead bytes of the double-byte characters of an ANSI code page (932, 936, 949, 950): a lead byte
+// and the byte after it are one character. All false for a single-byte code page.
+using LeadBytes = std::array<bool, 256>;
+inline constexpr LeadBytes kNoLeadBytes{};
+
 // ---- Seams --------------------------------------------------------------------------------------------
 
 // Receives the warning that an added name is ambiguous or semi-ambiguous (the control shows a modal
@@ -89,6 +100,10 @@ class FileSystem {
 
   // Deletes the one file of that name. Throws StoreError on failure (fileNotFound when there is none).
   virtual void removeFile(const std::string& path) = 0;
+
+  // The lead bytes of the code page in which paths and data files are written; none unless the
+  // platform has a double-byte code page. Every search in the working texts matches whole characters.
+  virtual const LeadBytes& leadBytes() const { return kNoLeadBytes; }
 };
 
 // The platform's file system (POSIX or Win32, from vs_platform). Lives as long as the process.
@@ -100,7 +115,7 @@ bool mayNameSingleFile(std::string_view path);
 
 // ---- The store ----------------------------------------------------------------------------------------
 
-// What an operation did. Failures of a save are silent (see lastFileError()).
+// What an operation did.
 enum class Outcome {
   done,       // the working texts were edited and saved (add, rewrite, remove, clear)
   notFound,   // the name has no declaration / entry of its own: nothing changed
@@ -117,8 +132,9 @@ class ValueStore {
   void setWarner(Warner* warner) { warner_ = warner; }
 
   // Supplies the data file path, called afresh at every file access. It may throw StoreError when the
-  // owner's value cannot be read as a path; the access then fails like one on a path that names no file.
-  // Without a source the path is empty.
+  // owner's value cannot be read as a path; the access then fails like one on a path that names no file,
+  // except for invalidArgument (a path that cannot be given exactly), which reaches the caller of the
+  // operation before anything changes. Without a source the path is empty.
   void setDataFileSource(std::function<std::string()> source) { dataFileSource_ = std::move(source); }
 
   const std::string& newValueData() const { return newValueData_; }
@@ -133,8 +149,20 @@ class ValueStore {
 
   // Loads the data file into the working texts and publishes its values. A missing file gets the default
   // content (not read back in this call); only a failure to write that content throws (StoreError).
-  // Every other failure ends the load quietly, keeping the values published so far.
+  // Every other failure ends the load quietly, keeping the values published so far, and is kept in
+  // lastFileError(): a file that cannot be read, or one the load cannot take whole (see below).
+  //
+  // A load takes a file whole when the file is empty, or holds exactly one declaration line and one
+  // value line (in either order, each ended by CR, CR LF or the end of the file), the declaration line
+  // enclosed in '"<BEGINVALUEDECLARE>' and '<ENDVALUEDECLARE>"' and the value line in double quotes:
+  // every file the store writes. A missing file counts as whole too.
   void getDataValues();
+
+  // add, rewrite and remove begin with a load. When it did not take an existing file whole they throw
+  // its file error (naming the path) and save nothing; when it cannot write the default content to a
+  // missing file they throw that error. A save that fails throws its file error: the old file stays,
+  // the working texts keep the change (remove loads again first). A path that names no single file is
+  // neither read nor written, quietly.
 
   // Adds a value with newValueData(). A taken name (found anywhere in the declaration text) is refused
   // through the Warner, or rewritten when automaticRewrite() is on. Throws StoreError(invalidArgument)
@@ -146,13 +174,13 @@ class ValueStore {
   Outcome rewriteDataValue(const std::string& name);
 
   // Removes the value's own declaration and entry, saves, and loads again (a failure of that last load
-  // is absorbed). Throws StoreError(invalidArgument) for a refused name or an entry without its ')'.
+  // is absorbed). Throws StoreError(invalidArgument) for a refused or empty name, before anything
+  // changes, or for an entry without its ')'.
   Outcome removeDataValue(const std::string& name);
 
-  // Empties the working texts and replaces the data file with the default content. No load.
+  // Replaces the data file with the default content and empties the working texts. No load. Throws the
+  // file error when the file cannot be written.
   Outcome clearAll();
-
-  // add, rewrite and remove begin with a load and so also throw when it cannot write the default content.
 
   // Values published by the last load, in declaration order (each name once, without regard to case).
   const Values& values() const { return values_; }
@@ -161,11 +189,14 @@ class ValueStore {
   // Incremented by every load as it starts (and empties the published values).
   std::uint64_t loadCount() const { return loadCount_; }
 
-  // The file error absorbed during the last operation (a quiet load failure or a failed save), if any.
+  // The file error absorbed during the last operation (a quiet load failure), if any.
   const std::optional<StoreError>& lastFileError() const { return lastFileError_; }
 
  private:
-  void load();
+  enum class Loaded { noSingleFile, whole, notWhole };
+  Loaded load();
+  // A load that took the file whole (or found no single file); throws the file error otherwise.
+  void loadWhole();
   void save();
   Outcome rewrite(const std::string& name);
   std::optional<std::string> dataFilePath();

@@ -11,9 +11,14 @@
 
 namespace vs::detail {
 
-std::size_t findFirst(std::string_view text, std::string_view needle) {
+std::size_t findFirst(std::string_view text, std::string_view needle, const LeadBytes& lead) {
   if (text.empty()) return npos;
-  return text.find(needle);
+  std::size_t character = 0;  // the start of a character, walked forward to each occurrence
+  for (std::size_t at = text.find(needle); at != npos; at = text.find(needle, at + 1)) {
+    while (character < at) character += lead[static_cast<unsigned char>(text[character])] ? 2 : 1;
+    if (character == at) return at;
+  }
+  return npos;
 }
 
 namespace {
@@ -42,8 +47,9 @@ class Automaton {
   // The pattern of each name given to the constructor.
   std::uint32_t patternOf(std::size_t name) const { return patternOf_[name]; }
 
-  // Records in `first` (indexed by pattern, npos initially) where each pattern first occurs.
-  void scan(std::string_view text, std::vector<std::size_t>& first) const {
+  // Records in `first` (indexed by pattern, npos initially) where each pattern first occurs at the start
+  // of a character: where `starts` (one flag per byte of text) is set, or anywhere without it.
+  void scan(std::string_view text, std::vector<std::size_t>& first, const std::vector<unsigned char>* starts) const {
     std::size_t remaining = patternCount();
     std::uint32_t state = 0;
     for (std::size_t i = 0; i < text.size() && remaining > 0; ++i) {
@@ -57,14 +63,22 @@ class Automaton {
         if (state == 0) break;
         state = nodes_[state].fail;
       }
-      // Report the patterns ending here, longest first. A pattern seen before had all of its suffixes
-      // recorded at its own first occurrence, so the walk stops at the first one already known. For one
-      // pattern the first occurrence by end is also the first by start.
+      // Report the patterns ending here, longest first. A pattern seen before at the start of a character
+      // had all of its suffixes that begin a character there recorded at its own first occurrence, and
+      // they begin characters at the same offsets wherever it begins one. So the walk stops at the first
+      // pattern already known that begins a character here. For one pattern the first occurrence by end
+      // is also the first by start.
       for (std::uint32_t node = nodes_[state].pattern != kNone ? state : nodes_[state].output; node != 0;
            node = nodes_[node].output) {
         const std::uint32_t id = nodes_[node].pattern;
-        if (first[id] != npos) break;
-        first[id] = i + 1 - patternLength_[id];
+        const std::size_t start = i + 1 - patternLength_[id];
+        const bool beginsCharacter = !starts || (*starts)[start] != 0;
+        if (first[id] != npos) {
+          if (beginsCharacter) break;
+          continue;
+        }
+        if (!beginsCharacter) continue;
+        first[id] = start;
         --remaining;
       }
     }
@@ -209,7 +223,7 @@ class NextCharacter {
 }  // namespace
 
 const std::vector<std::size_t>& firstOccurrences(std::span<const std::string_view> names, std::string_view text,
-                                                 Workspace& workspace) {
+                                                 Workspace& workspace, const LeadBytes& lead) {
   std::vector<std::size_t>& result = workspace.occurrences;
   result.assign(names.size(), npos);
   if (text.empty()) return result;
@@ -232,21 +246,31 @@ const std::vector<std::size_t>& firstOccurrences(std::span<const std::string_vie
   }
   if (patterns.empty()) return result;
 
+  // In a double-byte code page, which bytes begin a character.
+  const std::vector<unsigned char>* starts = nullptr;
+  if (std::any_of(lead.begin(), lead.end(), [](bool isLead) { return isLead; })) {
+    workspace.characterStarts.assign(text.size(), 0);
+    for (std::size_t i = 0; i < text.size(); i += lead[static_cast<unsigned char>(text[i])] ? 2 : 1)
+      workspace.characterStarts[i] = 1;
+    starts = &workspace.characterStarts;
+  }
+
   const Automaton automaton(patterns, workspace);
   workspace.first.assign(automaton.patternCount(), npos);
-  automaton.scan(text, workspace.first);
+  automaton.scan(text, workspace.first, starts);
   for (std::size_t i = 0; i < patterns.size(); ++i)
     result[position.empty() ? i : position[i]] = workspace.first[automaton.patternOf(i)];
   return result;
 }
 
-std::vector<std::size_t> firstOccurrences(std::span<const std::string_view> names, std::string_view text) {
+std::vector<std::size_t> firstOccurrences(std::span<const std::string_view> names, std::string_view text,
+                                          const LeadBytes& lead) {
   Workspace workspace;
-  return firstOccurrences(names, text, workspace);
+  return firstOccurrences(names, text, workspace, lead);
 }
 
 void enumerateValues(std::string_view declarations, std::string_view values, Workspace& workspace,
-                     const std::function<bool(const NamedData&)>& take) {
+                     const std::function<bool(const NamedData&)>& take, const LeadBytes& lead) {
   // The names in declaration order. The scan position is the index of the last ')' found; the
   // enumeration is complete once at most one character follows it (or, at first, the text has at most two).
   std::vector<std::string_view>& names = workspace.names;
@@ -261,7 +285,7 @@ void enumerateValues(std::string_view declarations, std::string_view values, Wor
   }
   if (names.empty()) return;
 
-  const std::vector<std::size_t>& occurrences = firstOccurrences(names, values, workspace);
+  const std::vector<std::size_t>& occurrences = firstOccurrences(names, values, workspace, lead);
   NextCharacter nextOpen(values, '(', workspace.opens), nextClose(values, ')', workspace.closes);
   for (std::size_t i = 0; i < names.size(); ++i) {
     if (occurrences[i] == npos) break;
@@ -273,13 +297,16 @@ void enumerateValues(std::string_view declarations, std::string_view values, Wor
   }
 }
 
-std::vector<NamedData> enumerateValues(std::string_view declarations, std::string_view values) {
+std::vector<NamedData> enumerateValues(std::string_view declarations, std::string_view values, const LeadBytes& lead) {
   Workspace workspace;
   std::vector<NamedData> pairs;
-  enumerateValues(declarations, values, workspace, [&](const NamedData& pair) {
-    pairs.push_back(pair);
-    return true;
-  });
+  enumerateValues(
+      declarations, values, workspace,
+      [&](const NamedData& pair) {
+        pairs.push_back(pair);
+        return true;
+      },
+      lead);
   return pairs;
 }
 

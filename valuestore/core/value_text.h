@@ -1,5 +1,10 @@
 // Parsing and searching the two working texts: the declaration text '(A)(B)' and the value text
 // 'A (1) B (2) '. Internal to the store; the tests and fuzz targets use it too.
+//
+// Searches for names match whole characters of the code page only: in a double-byte code page a trail
+// byte may equal an ASCII letter ("\x83\x41" in code page 932 holds "A"). The layout's own characters
+// ('(', ')', ' ', '"', '<', CR, LF) lie below 0x40 and are never trail bytes of the double-byte ANSI
+// code pages, so searches for them need no such care.
 #pragma once
 
 #include <cstddef>
@@ -9,13 +14,15 @@
 #include <string_view>
 #include <vector>
 
+#include "value_store.h"
+
 namespace vs::detail {
 
 inline constexpr std::size_t npos = std::string_view::npos;
 
-// Plain, case-sensitive search for the first occurrence of needle in text. An empty needle is found at
-// the start of any non-empty text and nowhere in an empty one.
-std::size_t findFirst(std::string_view text, std::string_view needle);
+// Plain, case-sensitive search for the first occurrence of needle in text that begins a character. An
+// empty needle is found at the start of any non-empty text and nowhere in an empty one.
+std::size_t findFirst(std::string_view text, std::string_view needle, const LeadBytes& lead = kNoLeadBytes);
 
 // Buffers the searches reuse from call to call. Without them a large store would have fresh memory
 // faulted in on every load, which costs more than the search itself. Contents mean nothing between calls.
@@ -29,6 +36,7 @@ struct Workspace {
   };
   std::vector<std::string_view> names, patterns;
   std::vector<std::size_t> occurrences, position, first, opens, closes;
+  std::vector<unsigned char> characterStarts;
   std::vector<std::uint32_t> patternOf, patternLength, order, scratch, parents;
   std::vector<Node> nodes;
   std::vector<Range> ranges;
@@ -38,8 +46,9 @@ struct Workspace {
 // results of findFirst, in time linear in the lengths of text and names (Aho-Corasick automaton).
 // The result lives in the workspace until its next use.
 const std::vector<std::size_t>& firstOccurrences(std::span<const std::string_view> names, std::string_view text,
-                                                 Workspace& workspace);
-std::vector<std::size_t> firstOccurrences(std::span<const std::string_view> names, std::string_view text);
+                                                 Workspace& workspace, const LeadBytes& lead = kNoLeadBytes);
+std::vector<std::size_t> firstOccurrences(std::span<const std::string_view> names, std::string_view text,
+                                          const LeadBytes& lead = kNoLeadBytes);
 
 struct NamedData {
   std::string_view name;
@@ -50,8 +59,9 @@ struct NamedData {
 // declared name, and its data found from the name's first occurrence anywhere in the value text.
 // `take` receives them one by one and may stop the enumeration by returning false.
 void enumerateValues(std::string_view declarations, std::string_view values, Workspace& workspace,
-                     const std::function<bool(const NamedData&)>& take);
-std::vector<NamedData> enumerateValues(std::string_view declarations, std::string_view values);
+                     const std::function<bool(const NamedData&)>& take, const LeadBytes& lead = kNoLeadBytes);
+std::vector<NamedData> enumerateValues(std::string_view declarations, std::string_view values,
+                                       const LeadBytes& lead = kNoLeadBytes);
 
 // One declaration '(name)': positions of its parentheses in the declaration text.
 struct Declaration {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "value_store.h"
@@ -30,7 +31,8 @@ int errorNumberOf(int err) {
   }
 }
 
-[[noreturn]] void fail(int err) { throw StoreError(errorNumberOf(err)); }
+// The file error for errno `err`, naming the path and the system's reason.
+[[noreturn]] void fail(int err, const std::string& path) { throw fileError(errorNumberOf(err), path, std::strerror(err)); }
 
 std::string folderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -85,20 +87,20 @@ class PosixFileSystem final : public FileSystem {
       const int err = errno;
       if (err == ENOENT) {
         if (isFolder(folderOf(path))) return std::nullopt;
-        throw StoreError(error::pathNotFound);
+        throw fileError(error::pathNotFound, path, "the folder does not exist");
       }
-      fail(err);
+      fail(err, path);
     }
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) fail(errno);
-    if (S_ISDIR(st.st_mode)) throw StoreError(error::pathFileAccessError);
+    if (::fstat(fd.get(), &st) != 0) fail(errno, path);
+    if (S_ISDIR(st.st_mode)) fail(EISDIR, path);
     std::string content;
     char buffer[65536];
     for (;;) {
       const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
       if (n < 0) {
         if (errno == EINTR) continue;
-        fail(errno);
+        fail(errno, path);
       }
       if (n == 0) break;
       content.append(buffer, static_cast<std::size_t>(n));
@@ -109,15 +111,15 @@ class PosixFileSystem final : public FileSystem {
   void replaceFile(const std::string& requested, std::string_view content) override {
     const std::string path = resolveLink(requested);
     const std::string folder = folderOf(path);
-    const auto [temp, fd] = createTemporary(folder);
+    const auto [temp, fd] = createTemporary(folder, requested);
     try {
       Descriptor file(fd);
       struct stat old {};
       if (::stat(path.c_str(), &old) == 0) ::fchmod(file.get(), old.st_mode & 07777);  // keep the file's mode
-      writeAll(file.get(), content);
-      if (::fsync(file.get()) != 0) fail(errno);
-      if (file.close() != 0) fail(errno);
-      if (::rename(temp.c_str(), path.c_str()) != 0) fail(errno);
+      writeAll(file.get(), content, requested);
+      if (::fsync(file.get()) != 0) fail(errno, requested);
+      if (file.close() != 0) fail(errno, requested);
+      if (::rename(temp.c_str(), path.c_str()) != 0) fail(errno, requested);
     } catch (...) {
       ::unlink(temp.c_str());
       throw;
@@ -128,11 +130,12 @@ class PosixFileSystem final : public FileSystem {
   }
 
   void removeFile(const std::string& path) override {
-    if (::unlink(path.c_str()) != 0) fail(errno);
+    if (::unlink(path.c_str()) != 0) fail(errno, path);
   }
 
  private:
-  static std::pair<std::string, int> createTemporary(const std::string& folder) {
+  // A new temporary file in the folder; an error names the data file it is for.
+  static std::pair<std::string, int> createTemporary(const std::string& folder, const std::string& path) {
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0;; ++attempt) {
       const std::string temp = folder + "/.valtrove-" + std::to_string(::getpid()) + "-" +
@@ -141,16 +144,17 @@ class PosixFileSystem final : public FileSystem {
       if (fd >= 0) return {temp, fd};
       const int err = errno;
       if (err == EEXIST && attempt < 100) continue;
-      throw StoreError(err == ENOENT ? error::pathNotFound : errorNumberOf(err));
+      if (err == ENOENT) throw fileError(error::pathNotFound, path, "the folder does not exist");
+      fail(err, path);
     }
   }
 
-  static void writeAll(int fd, std::string_view content) {
+  static void writeAll(int fd, std::string_view content, const std::string& path) {
     while (!content.empty()) {
       const ssize_t n = ::write(fd, content.data(), content.size());
       if (n < 0) {
         if (errno == EINTR) continue;
-        fail(errno);
+        fail(errno, path);
       }
       content.remove_prefix(static_cast<std::size_t>(n));
     }

@@ -22,12 +22,16 @@ TEST_F(SystemFileSystemTest, ReadsWholeFilesAndTellsMissingFromUnreachable) {
   EXPECT_FALSE(fs.readFile(path).has_value());
   writeBytes(path, std::string("a\r\nb\0c\x1a\xff", 8));
   EXPECT_EQ(fs.readFile(path), std::string("a\r\nb\0c\x1a\xff", 8));
+  const std::string unreachable = folder.file("no-such-folder") + "/data.txt";
   try {
-    fs.readFile(folder.file("no-such-folder") + "/data.txt");
+    fs.readFile(unreachable);
     FAIL() << "no error";
   } catch (const StoreError& e) {
+    // The standard text, the path and the system's reason.
     EXPECT_EQ(e.number, error::pathNotFound);
-    EXPECT_STREQ(e.what(), "Path not found");
+    const std::string what = e.what();
+    EXPECT_EQ(what.rfind("Path not found: '" + unreachable + "': ", 0), 0u) << what;
+    EXPECT_GT(what.size(), ("Path not found: '" + unreachable + "': ").size()) << what;
   }
 }
 

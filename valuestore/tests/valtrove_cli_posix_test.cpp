@@ -1,6 +1,8 @@
 // The valtrove tool: outputs, exit statuses and messages.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -25,8 +27,11 @@ std::string quoted(const std::string& word) {
 
 class ValtroveTool : public ::testing::Test {
  protected:
-  ToolResult run(const std::vector<std::string>& args) {
+  // With `unprivileged`, as an ordinary user (nobody) when the test runs as root, so that file
+  // permissions bind.
+  ToolResult run(const std::vector<std::string>& args, bool unprivileged = false) {
     std::string command = quoted(std::string(QZ_BUILD_DIR) + "/valtrove");
+    if (unprivileged && ::geteuid() == 0) command = "setpriv --reuid=65534 --regid=65534 --clear-groups " + command;
     for (const std::string& a : args) command += " " + quoted(a);
     const std::string errFile = folder.file("stderr");
     command += " 2>" + quoted(errFile);
@@ -40,10 +45,10 @@ class ValtroveTool : public ::testing::Test {
     std::remove(errFile.c_str());
     return result;
   }
-  ToolResult on(const std::vector<std::string>& args) {
+  ToolResult on(const std::vector<std::string>& args, bool unprivileged = false) {
     std::vector<std::string> all{file};
     all.insert(all.end(), args.begin(), args.end());
-    return run(all);
+    return run(all, unprivileged);
   }
 
   test::TempFolder folder;
@@ -90,6 +95,30 @@ TEST_F(ValtroveTool, RefusalsHaveTheirOwnStatus) {
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(on({"rewrite", "Nothing", "1"}).status, 3);
   EXPECT_EQ(on({"remove", "Nothing"}).status, 3);
+  EXPECT_EQ(on({"remove", ""}).status, 5);
+  EXPECT_EQ(test::readBytes(file), before);
+}
+
+// A file that cannot be read whole (a trailing blank line) or at all (no read permission) is never
+// replaced: every command fails with the file error, naming the file, and the bytes stay.
+TEST_F(ValtroveTool, FilesThatCannotBeReadWholeAreNeverReplaced) {
+  const std::string whole = "\"<BEGINVALUEDECLARE>(NULL)(Speed)<ENDVALUEDECLARE>\"\r\n\"NULL (0)Speed (12) \"\r\n";
+  ASSERT_EQ(::chmod(folder.path().c_str(), 0777), 0);
+  for (const bool unreadable : {false, true}) {
+    const std::string bytes = unreadable ? whole : whole + "\r\n";
+    test::writeBytes(file, bytes);
+    if (unreadable) {
+      ASSERT_EQ(::chmod(file.c_str(), 0), 0);
+    }
+    for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{
+             {"list"}, {"add", "B", "1"}, {"rewrite", "Speed", "2"}, {"remove", "Speed"}, {"add", "Speed", "3", "--rewrite"}}) {
+      const ToolResult r = on(command, unreadable);
+      EXPECT_EQ(r.status, 6) << command[0] << ": " << r.err;
+      EXPECT_NE(r.err.find(file), std::string::npos) << r.err;
+    }
+    ::chmod(file.c_str(), 0644);
+    EXPECT_EQ(test::readBytes(file), bytes);
+  }
 }
 
 TEST_F(ValtroveTool, FileErrorsAndUsage) {

@@ -78,12 +78,61 @@ TEST_F(StoreTest, FailingToWriteTheDefaultContentRaisesTheFileError) {
     FAIL() << "no error";
   } catch (const StoreError& e) {
     EXPECT_EQ(e.number, 70);
-    EXPECT_STREQ(e.what(), "Permission denied");
+    EXPECT_EQ(std::string(e.what()).rfind("Permission denied: 'data.txt': ", 0), 0u) << e.what();
   }
   EXPECT_TRUE(store.values().empty());
   EXPECT_THROW(store.removeDataValue("NULL"), StoreError);
   EXPECT_THROW(add("A", "1"), StoreError);
   EXPECT_EQ(file(), "(missing)");
+}
+
+// add, rewrite and remove never save after a load that did not read the whole store from an existing
+// file: they raise the file error, naming the path, and the file stays byte for byte.
+TEST_F(StoreTest, NoSaveAfterAFailedOrPartialLoad) {
+  const std::string whole = fileBytes("<BEGINVALUEDECLARE>(NULL)(Speed)<ENDVALUEDECLARE>", "NULL (0)Speed (12) ");
+  struct Case {
+    std::string bytes;
+    std::optional<int> readFailure;
+    int number;
+  } cases[] = {
+      {whole + "\r\n", {}, error::pathFileAccessError},  // a trailing blank line would become the value text
+      {whole + "\"X (1) \"\r\n", {}, error::pathFileAccessError},            // a second value line
+      {"\"<BEGINVALUEDECLARE>(NULL)<ENDVALUEDECLARE>\"\r\n", {}, error::pathFileAccessError},  // no value line
+      {"\"<BEGINVALUEDECLARE>(NULL)<ENDVALUEDECLARE>\"\n\"NULL (0)\"\n", {}, error::pathFileAccessError},
+      {"<BEGINVALUEDECLARE>(NULL)<ENDVALUEDECLARE>\r\nNULL (0)\r\n", {}, error::pathFileAccessError},  // no quotes
+      {whole, error::permissionDenied, error::permissionDenied},  // unreadable, locked
+  };
+  store.setAutomaticRewrite(true);  // an add of a taken name goes on to a rewrite
+  for (const Case& c : cases) {
+    fs.files[path] = c.bytes;
+    fs.readFailure = c.readFailure;
+    fs.log.clear();
+    store.getDataValues();  // a load alone stays quiet
+    for (const char* name : {"B", "Speed"}) {
+      store.setNewValueData("1");
+      for (int op = 0; op < 3; ++op) {
+        try {
+          op == 0 ? store.addDataValue(name) : op == 1 ? store.rewriteDataValue(name) : store.removeDataValue(name);
+          ADD_FAILURE() << "op " << op << " on " << c.bytes;
+        } catch (const StoreError& e) {
+          EXPECT_EQ(e.number, c.number) << c.bytes;
+          EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+        }
+      }
+    }
+    EXPECT_EQ(file(), c.bytes);
+    for (const std::string& entry : fs.log) EXPECT_EQ(entry.rfind("read", 0), 0u) << entry;
+  }
+
+  // A missing file, an empty file and the files the store writes (here with a load that ends early,
+  // at a name declared twice without regard to case) take every operation.
+  fs.readFailure.reset();
+  fs.files[path] = "";
+  EXPECT_EQ(add("A", "1"), Outcome::done);
+  EXPECT_EQ(file(), fileBytes("<BEGINVALUEDECLARE>(A)<ENDVALUEDECLARE>", "A (1) "));
+  write("(Speed)(SPEED)", "Speed (1) SPEED (2) ");
+  EXPECT_EQ(store.removeDataValue("SPEED"), Outcome::done);
+  EXPECT_EQ(file(), fileBytes("<BEGINVALUEDECLARE>(Speed)<ENDVALUEDECLARE>", "Speed (1)  "));
 }
 
 TEST_F(StoreTest, EachRewriteAddsOneSpaceBehindTheEntry) {
@@ -272,36 +321,48 @@ TEST_F(StoreTest, RemoveDetails) {
   store.removeDataValue("NULL");
   EXPECT_EQ(file(), "\"<BEGINVALUEDECLARE><ENDVALUEDECLARE>\"\r\n\"\"\r\n");
   EXPECT_TRUE(load().empty());
-  // The empty store takes an empty name, and gives it back on removal.
+  // The empty store takes an empty name; RemoveDataValue refuses an empty name, before it reads or
+  // writes anything, whether or not one is declared.
   add("", "e");
   EXPECT_EQ(file(), fileBytes("<BEGINVALUEDECLARE>()<ENDVALUEDECLARE>", " (e) "));
-  EXPECT_EQ(store.removeDataValue(""), Outcome::done);
-  EXPECT_EQ(file(), fileBytes("<BEGINVALUEDECLARE><ENDVALUEDECLARE>", " "));
+  for (int round = 0; round < 2; ++round) {
+    fs.log.clear();
+    try {
+      store.removeDataValue("");
+      ADD_FAILURE() << "an empty name was taken";
+    } catch (const StoreError& e) {
+      EXPECT_EQ(e.number, error::invalidArgument);
+    }
+    EXPECT_TRUE(fs.log.empty());
+    fs.files[path] = std::string(kDefaultFileContent);
+  }
+  EXPECT_EQ(file(), kDefaultFileContent);
 }
 
-TEST_F(StoreTest, RemoveWithFailedSaveReloadsTheUnchangedFile) {
+// A save that fails is an error; the old file stays, and the working texts are as they were before
+// (holding the change; after a removal, reloaded from the unchanged file).
+TEST_F(StoreTest, FailedSaveIsAnErrorAndKeepsTheOldFile) {
   write("(NULL)(Speed)", "NULL (0)Speed (12) ");
   const std::string before = file();
-  fs.writeFailure = error::permissionDenied;
-  EXPECT_EQ(store.removeDataValue("Speed"), Outcome::done);
-  EXPECT_EQ(file(), before);
-  EXPECT_EQ(store.values(), (Pairs{{"NULL", "0"}, {"Speed", "12"}}));
-  ASSERT_TRUE(store.lastFileError());
-  EXPECT_EQ(store.lastFileError()->number, 70);
-}
-
-TEST_F(StoreTest, FailedSaveIsSilentAndKeepsTheOldFile) {
-  write("(NULL)", "NULL (0)");
-  const std::string before = file();
   fs.writeFailure = error::diskFull;
-  EXPECT_EQ(add("Speed", "12"), Outcome::done);
-  EXPECT_EQ(store.valueText(), "NULL (0)Speed (12) ");  // the working texts hold the change
-  EXPECT_EQ(file(), before);
-  EXPECT_EQ(store.lastFileError()->number, 61);
-  store.clearAll();
+  auto expectDiskFull = [](auto&& operation) {
+    try {
+      operation();
+      ADD_FAILURE() << "the failed save was not raised";
+    } catch (const StoreError& e) {
+      EXPECT_EQ(e.number, error::diskFull);
+    }
+  };
+  expectDiskFull([&] { add("Mode", "auto"); });
+  EXPECT_EQ(store.valueText(), "NULL (0)Speed (12) Mode (auto) ");
+  expectDiskFull([&] { rewrite("Speed", "15"); });
+  EXPECT_EQ(store.valueText(), "NULL (0)Speed (15)  ");
+  expectDiskFull([&] { store.removeDataValue("Speed"); });
+  EXPECT_EQ(store.values(), (Pairs{{"NULL", "0"}, {"Speed", "12"}}));
+  expectDiskFull([&] { store.clearAll(); });
   EXPECT_EQ(file(), before);
   fs.writeFailure.reset();
-  store.clearAll();
+  EXPECT_EQ(store.clearAll(), Outcome::done);
   EXPECT_FALSE(store.lastFileError());
 }
 
@@ -397,6 +458,25 @@ TEST_F(StoreTest, RefusedInputChangesNothing) {
   EXPECT_TRUE(fs.log.empty());
   EXPECT_EQ(store.loadCount(), loads);
   EXPECT_EQ(store.declarationText(), "(NULL)");
+}
+
+// In a double-byte code page (932 here) names match whole characters: katakana A (0x83 0x41) holds the
+// byte of "A", and ヂ (0x83 0x61) folds to it byte by byte, yet all three are different names.
+TEST_F(StoreTest, DoubleByteNamesMatchWholeCharacters) {
+  fs.lead = test::codePage932LeadBytes();
+  const std::string katakanaA = "\x83\x41", katakanaDi = "\x83\x61";
+  fs.files[path] = std::string(kDefaultFileContent);
+  EXPECT_EQ(add(katakanaA, "1"), Outcome::done);
+  EXPECT_EQ(add("A", "2"), Outcome::done);
+  EXPECT_EQ(add(katakanaDi, "3"), Outcome::done);
+  EXPECT_EQ(warner.warnings, 0);
+  EXPECT_EQ(file(), fileBytes("<BEGINVALUEDECLARE>(NULL)(" + katakanaA + ")(A)(" + katakanaDi + ")<ENDVALUEDECLARE>",
+                              "NULL (0)" + katakanaA + " (1) A (2) " + katakanaDi + " (3) "));
+  EXPECT_EQ(load(), (Pairs{{"NULL", "0"}, {katakanaA, "1"}, {"A", "2"}, {katakanaDi, "3"}}));
+  EXPECT_EQ(*store.find("a"), "2");
+  EXPECT_EQ(rewrite("A", "4"), Outcome::done);
+  EXPECT_EQ(store.removeDataValue("A"), Outcome::done);
+  EXPECT_EQ(store.values(), (Pairs{{"NULL", "0"}, {katakanaA, "1"}, {katakanaDi, "3"}}));
 }
 
 TEST_F(StoreTest, PublishedValuesAreFoundWithoutRegardToCase) {

@@ -5,8 +5,9 @@
 #include <random>
 #include <string>
 
-#include "value_text.h"
+#include "support/memory_file_system.h"
 #include "support/reference_store.h"
+#include "value_text.h"
 
 namespace vs::detail {
 namespace {
@@ -19,8 +20,12 @@ std::string randomText(std::mt19937& random, std::string_view alphabet, std::siz
 
 TEST(FirstOccurrences, MatchAFreshSearchPerName) {
   std::mt19937 random(7);
-  for (int round = 0; round < 3000; ++round) {
-    const std::string_view alphabet = round % 3 == 0 ? "ab" : round % 3 == 1 ? "aab(" : "abc)( \xff";
+  const LeadBytes codePage932 = test::codePage932LeadBytes();
+  for (int round = 0; round < 4000; ++round) {
+    // In the fourth kind of round, double-byte characters of code page 932 whose trail bytes are letters.
+    const bool doubleByte = round % 4 == 3;
+    const LeadBytes& lead = doubleByte ? codePage932 : kNoLeadBytes;
+    const std::string_view alphabet = round % 4 == 0 ? "ab" : round % 4 == 1 ? "aab(" : round % 4 == 2 ? "abc)( \xff" : "\x83\x83" "AAa(";
     const std::string text = randomText(random, alphabet, 40);
     std::vector<std::string> owned;
     for (std::size_t i = random() % 12; i > 0; --i) {
@@ -33,10 +38,20 @@ TEST(FirstOccurrences, MatchAFreshSearchPerName) {
       }
     }
     const std::vector<std::string_view> names(owned.begin(), owned.end());
-    const std::vector<std::size_t> fast = firstOccurrences(names, text);
+    const std::vector<std::size_t> fast = firstOccurrences(names, text, lead);
     for (std::size_t i = 0; i < names.size(); ++i)
-      ASSERT_EQ(fast[i], findFirst(text, names[i])) << "text '" << text << "' name '" << names[i] << "'";
+      ASSERT_EQ(fast[i], findFirst(text, names[i], lead)) << "text '" << text << "' name '" << names[i] << "'";
   }
+}
+
+TEST(FindFirst, MatchesWholeCharactersOnly) {
+  const LeadBytes codePage932 = test::codePage932LeadBytes();
+  // Katakana A is 0x83 0x41: its trail byte is "A" but begins no character.
+  EXPECT_EQ(findFirst("(\x83\x41)(A)", "A", codePage932), 5u);
+  EXPECT_EQ(findFirst("(\x83\x41)", "A", codePage932), npos);
+  EXPECT_EQ(findFirst("(\x83\x41)", "A"), 2u);
+  EXPECT_EQ(findFirst("\x83\x83\x41", "\x83\x41", codePage932), npos);
+  EXPECT_EQ(findFirst("\x83\x83\x83\x41", "\x83\x41", codePage932), 2u);
 }
 
 TEST(FirstOccurrences, EmptyNamesAndTexts) {

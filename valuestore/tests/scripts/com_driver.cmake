@@ -4,9 +4,12 @@
 #   -DMODE=script      run one .vbs/.js with cscript on a fresh scratch folder
 #   -DMODE=check       run the check program with -DFILTER (tests that need the registration)
 # Inputs: WINE, HOST_WINE (the loader that starts the system's hosts of this library's
-# architecture), WINEPATH (winepath), OCX, CHECK (the registry check program), SCRIPT, WORK.
-# The script hosts exit 0 silently on an unhandled script error, so a script passes only with exit
-# code 0 AND the marker line VALTROVE-SCRIPT-OK printed last.
+# architecture), WINEPATH (winepath), OCX, CHECK (the registry check program), HELPER (the script
+# tests' helper program), SCRIPT, WORK; for a script, optionally LOCALE (its LC_ALL: Wine takes the
+# ANSI code page of a process from its locale) and SCRIPT_ARGUMENT.
+# A script gets its scratch folder, the helper program and SCRIPT_ARGUMENT as arguments. The script
+# hosts exit 0 silently on an unhandled script error, so a script passes only with exit code 0 AND
+# the marker line VALTROVE-SCRIPT-OK printed last.
 cmake_minimum_required(VERSION 3.25)
 
 function(windows_path unix_path out)
@@ -50,8 +53,11 @@ elseif(MODE STREQUAL "script")
   file(MAKE_DIRECTORY ${WORK})
   windows_path(${SCRIPT} script)
   windows_path(${WORK} work)
-  set(ENV{VALTROVE_WARNING_LOG} "${work}\\warnings.log")
-  run_checked("cscript ${SCRIPT}" ${HOST_WINE} cscript //nologo ${script} ${work})
+  windows_path(${HELPER} helper)
+  if(LOCALE)
+    set(ENV{LC_ALL} ${LOCALE})
+  endif()
+  run_checked("cscript ${SCRIPT}" ${HOST_WINE} cscript //nologo ${script} ${work} ${helper} ${SCRIPT_ARGUMENT})
   string(STRIP "${last_output}" output)
   string(REGEX REPLACE "\r" "" output "${output}")
   if(NOT output MATCHES "(^|\n)VALTROVE-SCRIPT-OK$")

@@ -1,14 +1,18 @@
 // Drives the registered Valtrove control as a JScript host does: the worked examples with the data
 // file compared byte for byte, Enumerator over both collections, keys without regard to case,
-// getters called as methods, the ambiguity warning (seen through the warning log hook) and the
-// errors a host receives as exceptions. Argument: a scratch folder. Ends with an explicit exit code,
-// and prints VALTROVE-SCRIPT-OK last when every check passed.
+// getters called as methods, the ambiguity warning (the message box, read and closed by the helper
+// program) and the errors a host receives as exceptions. Arguments: a scratch folder and the helper
+// program. Ends with an explicit exit code, and prints VALTROVE-SCRIPT-OK last when every check passed.
 var fso = new ActiveXObject("Scripting.FileSystemObject");
+var shell = new ActiveXObject("WScript.Shell");
 var work = WScript.Arguments(0);
+var helper = "\"" + WScript.Arguments(1) + "\"";
 var dataPath = work + "\\values.txt";
 var warnLog = work + "\\warnings.log";
+// Every warning box is answered and written to warnLog until the file "stop" exists.
+var boxes = shell.Exec(helper + " boxes \"" + warnLog + "\" \"" + work + "\\stop\"");
 var failures = 0, checks = 0;
-var warning = "Valtrove Object Error\tError, Ambiguous or Semi-Ambiguous Value Name\t48\r\n";
+var warning = "Valtrove Object Error\tError, Ambiguous or Semi-Ambiguous Value Name\ticon OK\r\n";
 
 function check(ok, what) {
   checks++;
@@ -115,6 +119,9 @@ check(errorOf(function () { c.GetDataValues(); }) === 0, "a DataFile that names 
 c.DataFile = dataPath;
 c.ClearAll();
 checkFile(dataFileOf("(NULL)", "NULL (0)"), "ClearAll writes the default content");
+
+fso.CreateTextFile(work + "\\stop", true).Close();
+while (boxes.Status === 0) shell.Run(helper + " sleep 50", 0, true);
 
 WScript.Echo("checks=" + checks + " failures=" + failures);
 if (failures === 0) {

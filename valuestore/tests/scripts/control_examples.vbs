@@ -1,18 +1,27 @@
 ' Drives the registered Valtrove control as a VBScript host does: the worked examples with the data
 ' file compared byte for byte, For Each over both collections, keys without regard to case, names
-' passed by reference and by value, the ambiguity warning (seen through the warning log hook) and
-' the errors a host receives. Argument: a scratch folder. Ends with an explicit exit code, and
-' prints VALTROVE-SCRIPT-OK last when every check passed.
+' passed by reference and by value, the ambiguity warning (the message box, read and closed by the
+' helper program) and the errors a host receives. Then what goes wrong with the data file: an
+' operation whose load could not read the whole file, or whose save fails, raises a file error naming
+' the path and leaves the file byte for byte; text the ANSI code page (1252 here) cannot hold is
+' refused, never folded; device names are never opened. Arguments: a scratch folder, the helper
+' program, and "cp932" when the script runs in a Japanese locale (code page 932), where it checks only
+' names of double-byte characters. Ends with an explicit exit code, and prints VALTROVE-SCRIPT-OK last
+' when every check passed.
 Option Explicit
 
-Dim fso, work, dataPath, warnLog, failures, checks, c, name, n, old, warning
+Dim fso, shell, work, helper, dataPath, warnLog, failures, checks, c, name, n, old, warning, boxes
 Set fso = CreateObject("Scripting.FileSystemObject")
+Set shell = CreateObject("WScript.Shell")
 work = WScript.Arguments(0)
+helper = Chr(34) & WScript.Arguments(1) & Chr(34)
 dataPath = work & "\values.txt"
 warnLog = work & "\warnings.log"
+' Every warning box is answered and written to warnLog until the file "stop" exists.
+Set boxes = shell.Exec(helper & " boxes " & Chr(34) & warnLog & Chr(34) & " " & Chr(34) & work & "\stop" & Chr(34))
 failures = 0
 checks = 0
-warning = "Valtrove Object Error" & vbTab & "Error, Ambiguous or Semi-Ambiguous Value Name" & vbTab & "48" & vbCrLf
+warning = "Valtrove Object Error" & vbTab & "Error, Ambiguous or Semi-Ambiguous Value Name" & vbTab & "icon OK" & vbCrLf
 
 Sub Check(ok, what)
   checks = checks + 1
@@ -54,6 +63,61 @@ Sub CheckFile(expected, what)
   Check got = expected, what & ": the file holds [" & got & "]"
 End Sub
 
+Sub RunHelper(arguments)
+  shell.Run helper & " " & arguments, 0, True
+End Sub
+
+' Text with characters the script host cannot write: the helper writes them as UTF-16, one line per
+' argument (code points in hex), and the script reads them back.
+Function WideLines(codes)
+  Dim f
+  RunHelper "utf16 " & Chr(34) & work & "\wide.txt" & Chr(34) & " " & codes
+  Set f = fso.OpenTextFile(work & "\wide.txt", 1, False, -1)
+  WideLines = Split(f.ReadAll, vbCrLf)
+  f.Close
+End Function
+
+' Holds the data file open through the helper until Release: sharing nothing ("none"), or sharing
+' read and write but not delete ("read"), so that it can be read but not replaced.
+Dim holder
+Sub Hold(share)
+  If fso.FileExists(work & "\held") Then fso.DeleteFile work & "\held"
+  If fso.FileExists(work & "\release") Then fso.DeleteFile work & "\release"
+  Set holder = shell.Exec(helper & " hold " & Chr(34) & dataPath & Chr(34) & " " & share & " " & _
+                          Chr(34) & work & "\held" & Chr(34) & " " & Chr(34) & work & "\release" & Chr(34))
+  RunHelper "wait-for " & Chr(34) & work & "\held" & Chr(34) & " 30000"
+  Check fso.FileExists(work & "\held"), "the helper holds the file (" & share & ")"
+End Sub
+Sub Release()
+  WriteAll work & "\release", ""
+  Do While holder.Status = 0
+    RunHelper "sleep 50"
+  Loop
+End Sub
+
+' The error that the last call raised, as "number: description"; clears it.
+Function Raised()
+  Raised = Err.Number & ": " & Err.Description
+  Err.Clear
+End Function
+
+' Each of AddDataValue "B", RewriteDataValue "Speed" and RemoveDataValue "Speed" raises a file error of
+' this number whose description names the data file.
+Sub CheckOperationsFail(number, what)
+  Dim r, op
+  For op = 0 To 2
+    On Error Resume Next
+    Select Case op
+      Case 0: c.AddDataValue "B"
+      Case 1: c.RewriteDataValue "Speed"
+      Case 2: c.RemoveDataValue "Speed"
+    End Select
+    r = Raised()
+    On Error GoTo 0
+    Check Left(r, Len(number & ": ")) = number & ": " And InStr(r, dataPath) > 0, what & ", operation " & op & ": " & r
+  Next
+End Sub
+
 Function Joined(items)
   Dim item, text
   text = ""
@@ -62,6 +126,52 @@ Function Joined(items)
   Next
   Joined = text
 End Function
+
+' Stops the helper that answers the boxes, reports and ends the script.
+Sub Finish()
+  WriteAll work & "\stop", ""
+  Do While boxes.Status = 0
+    RunHelper "sleep 50"
+  Loop
+  WScript.Echo "checks=" & checks & " failures=" & failures
+  If failures = 0 Then
+    WScript.Echo "VALTROVE-SCRIPT-OK"
+    WScript.Quit 0
+  End If
+  WScript.Quit 1
+End Sub
+
+' ---- Code page 932: names match whole characters -------------------------------------------------
+' The katakana A (U+30A2) is 0x83 0x41, whose trail byte is the letter A; yet "A" and the katakana are
+' different names, each with its own data, and the file holds the code page's bytes.
+If WScript.Arguments.Count > 2 Then
+  Dim katakanaA, expected
+  katakanaA = WideLines("30A2")
+  katakanaA = katakanaA(0)
+  Check Len(katakanaA) = 1, "the katakana read back: " & Len(katakanaA)
+  Set c = CreateObject("ValtroveCTL.Valtrove")
+  c.DataFile = dataPath
+  c.GetDataValues
+  c.NewValueData = "1"
+  c.AddDataValue katakanaA
+  c.NewValueData = "2"
+  c.AddDataValue "A"
+  Check ReadAll(warnLog) = "<missing>", "A is not taken by the katakana's trail byte"
+  c.GetDataValues
+  Check Joined(c.ValueList) = "[NULL][" & katakanaA & "][A]", "both names are stored: " & Joined(c.ValueList)
+  Check Joined(c.AllData) = "[0][1][2]", "each reads back its own data: " & Joined(c.AllData)
+  expected = DataFileOf("(NULL)(" & katakanaA & ")(A)", "NULL (0)" & katakanaA & " (1) A (2) ")
+  CheckFile expected, "both names in the file"
+  ' Read in the ANSI code page, the file gives the text back; it holds two bytes for the katakana.
+  Check fso.GetFile(dataPath).Size = Len(expected) + 2, "code page 932 bytes: " & fso.GetFile(dataPath).Size
+  ' Rewriting and removing A leave the katakana's value alone.
+  c.NewValueData = "3"
+  c.RewriteDataValue "A"
+  c.RemoveDataValue "A"
+  CheckFile DataFileOf("(NULL)(" & katakanaA & ")", "NULL (0)" & katakanaA & " (1)   "), "after rewriting and removing A"
+  Check c.AllData(katakanaA) = "1", "the katakana keeps its data"
+  Finish
+End If
 
 ' ---- A new control ------------------------------------------------------------------------------
 Set c = CreateObject("ValtroveCTL.Valtrove")
@@ -198,9 +308,120 @@ c.ClearAll
 c.DataFile = dataPath
 CheckFile DataFileOf("(NULL)(Open)", "NULL (0)Open (1"), "operations with DataFile Nothing leave the file alone"
 
-WScript.Echo "checks=" & checks & " failures=" & failures
-If failures = 0 Then
-  WScript.Echo "VALTROVE-SCRIPT-OK"
-  WScript.Quit 0
-End If
-WScript.Quit 1
+' ==== What goes wrong with the data file =============================================================
+Dim r, before, wide, device, files, warningsBefore
+warningsBefore = ReadAll(warnLog)
+c.NewValueData = "1"
+
+' ---- A load that could not read the whole file is never followed by a save ------------------------
+' A hand-edited file with one blank line at its end: the blank line would become the value text.
+before = DataFileOf("(NULL)(Speed)", "NULL (0)Speed (12) ") & vbCrLf
+WriteAll dataPath, before
+On Error Resume Next
+c.GetDataValues
+Check Raised() = "0: ", "GetDataValues stays quiet on a file it cannot read whole"
+On Error GoTo 0
+CheckOperationsFail 75, "a file with a trailing blank line"
+CheckFile before, "the file with a trailing blank line is unchanged"
+
+' A file held open without sharing cannot be read: the operations fail, the file stays. (Wine as root
+' reads a file whatever its permissions, so this held file is also this script's unreadable file.)
+before = DataFileOf("(NULL)(Speed)", "NULL (0)Speed (12) ")
+WriteAll dataPath, before
+Hold "none"
+CheckOperationsFail 70, "a file held without sharing"
+Release
+CheckFile before, "the held file is unchanged"
+
+' ---- A failed save is an error ----------------------------------------------------------------------
+' Held for good, readable but not replaceable: the save gives up after its retries.
+Hold "read"
+On Error Resume Next
+c.AddDataValue "B"
+r = Raised()
+Check Left(r, 4) = "70: " And InStr(r, dataPath) > 0, "add whose save fails: " & r
+c.ClearAll
+r = Raised()
+Check Left(r, 4) = "70: " And InStr(r, dataPath) > 0, "ClearAll whose save fails: " & r
+On Error GoTo 0
+Release
+CheckFile before, "a failed save leaves the old bytes"
+c.AddDataValue "B"
+CheckFile DataFileOf("(NULL)(Speed)(B)", "NULL (0)Speed (12) B (1) "), "the save works once the file is free"
+
+' ---- An empty name is refused by RemoveDataValue -----------------------------------------------------
+before = DataFileOf("(NULL)()", "NULL (0) (e) ")
+WriteAll dataPath, before
+On Error Resume Next
+c.RemoveDataValue ""
+r = Raised()
+On Error GoTo 0
+Check Left(r, 3) = "5: ", "RemoveDataValue with an empty name: " & r
+CheckFile before, "the refused removal leaves the file unchanged"
+
+' ---- Text the code page cannot hold is refused, never folded -----------------------------------------
+' U+4E00 is not in code page 1252; the full-width S (U+FF33) would be folded to S.
+wide = WideLines("4E00 FF33")
+before = DataFileOf("(NULL)(S)", "NULL (0)S (12) ")
+WriteAll dataPath, before
+On Error Resume Next
+c.AddDataValue wide(0)
+r = Raised()
+Check Left(r, 3) = "5: " And InStr(r, "AddValueName") > 0, "add of U+4E00: " & r
+c.RewriteDataValue wide(1)
+r = Raised()
+Check Left(r, 3) = "5: " And InStr(r, "ValueName") > 0, "rewrite of a full-width S: " & r
+c.RemoveDataValue wide(1)
+r = Raised()
+Check Left(r, 3) = "5: " And InStr(r, "RemoveValueName") > 0, "remove of a full-width S: " & r
+c.AutomaticRewrite = True
+c.NewValueData = "overwritten"
+c.AddDataValue wide(1)
+r = Raised()
+Check Left(r, 3) = "5: " And InStr(r, "AddValueName") > 0, "add of a full-width S over S: " & r
+c.AutomaticRewrite = False
+c.NewValueData = "data " & wide(0)
+c.AddDataValue "Fine"
+r = Raised()
+Check Left(r, 3) = "5: " And InStr(r, "NewValueData") > 0, "add with data holding U+4E00: " & r
+Check c.NewValueData = "data " & wide(0), "NewValueData keeps what the host set"
+On Error GoTo 0
+CheckFile before, "refused text leaves the file unchanged"
+' A DataFile that would become another file's name.
+WriteAll work & "\valueS.txt", before
+c.DataFile = work & "\value" & wide(1) & ".txt"
+On Error Resume Next
+c.ClearAll
+r = Raised()
+Check Left(r, 3) = "5: " And InStr(r, "DataFile") > 0, "ClearAll on a DataFile holding a full-width S: " & r
+c.GetDataValues
+r = Raised()
+Check Left(r, 3) = "5: " And InStr(r, "DataFile") > 0, "GetDataValues on a DataFile holding a full-width S: " & r
+On Error GoTo 0
+Check ReadAll(work & "\valueS.txt") = before, "the file the DataFile would have been folded to is unchanged"
+c.NewValueData = "1"
+
+' ---- Device names are never opened ------------------------------------------------------------------
+' Each names no single file: nothing is read or written, no error, and no read waits on a device.
+files = fso.GetFolder(work).Files.Count
+For Each device In Array("NUL", "con", "Aux.txt", "prn.log", "COM1", "com9.dat", "LPT1", "lpt9", _
+                         "CON .txt", work & "\aux", work & "\Com3.txt", "\\.\COM1", "\\.\nul")
+  c.DataFile = device
+  On Error Resume Next
+  c.GetDataValues
+  r = Raised()
+  c.AddDataValue "A"
+  r = r & " " & Raised()
+  c.RewriteDataValue "A"
+  r = r & " " & Raised()
+  c.RemoveDataValue "A"
+  r = r & " " & Raised()
+  c.ClearAll
+  r = r & " " & Raised()
+  On Error GoTo 0
+  Check r = "0:  0:  0:  0:  0: ", "device " & device & ": " & r
+Next
+Check fso.GetFolder(work).Files.Count = files, "no file was created for a device"
+Check ReadAll(warnLog) = warningsBefore, "no warning box while the file went wrong"
+
+Finish

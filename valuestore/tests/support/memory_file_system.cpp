@@ -19,7 +19,7 @@ bool MemoryFileSystem::namesSingleFile(const std::string& path) {
 
 std::optional<std::string> MemoryFileSystem::readFile(const std::string& path) {
   log.push_back("read " + path);
-  if (readFailure) throw StoreError(*readFailure);
+  if (readFailure) throw fileError(*readFailure, path, "injected failure");
   requireFolder(path);
   const auto it = files.find(path);
   if (it == files.end()) return std::nullopt;
@@ -28,7 +28,7 @@ std::optional<std::string> MemoryFileSystem::readFile(const std::string& path) {
 
 void MemoryFileSystem::replaceFile(const std::string& path, std::string_view content) {
   log.push_back("replace " + path);
-  if (writeFailure) throw StoreError(*writeFailure);
+  if (writeFailure) throw fileError(*writeFailure, path, "injected failure");
   requireFolder(path);
   files[path] = std::string(content);
 }
@@ -37,6 +37,12 @@ void MemoryFileSystem::removeFile(const std::string& path) {
   log.push_back("remove " + path);
   requireFolder(path);
   if (files.erase(path) == 0) throw StoreError(error::fileNotFound);
+}
+
+LeadBytes codePage932LeadBytes() {
+  LeadBytes lead{};
+  for (unsigned b = 0x81; b <= 0xFC; ++b) lead[b] = b <= 0x9F || b >= 0xE0;
+  return lead;
 }
 
 std::string fileBytes(std::string_view declarationLine, std::string_view valueLine) {

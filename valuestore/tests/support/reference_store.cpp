@@ -121,8 +121,10 @@ StoreModel::Result StoreModel::load() {
   return Result::done;
 }
 
-void StoreModel::save() {
-  if (!writesFail) file = working;
+StoreModel::Result StoreModel::save() {
+  if (writesFail) return Result::failed;
+  file = working;
+  return Result::done;
 }
 
 StoreModel::Record* StoreModel::own(const std::string& name) {
@@ -140,8 +142,7 @@ StoreModel::Result StoreModel::add(const std::string& name, const std::string& d
     return Result::ambiguous;
   }
   working.records.push_back({name, data, 1});
-  save();
-  return Result::done;
+  return save();
 }
 
 StoreModel::Result StoreModel::rewrite(const std::string& name, const std::string& data) {
@@ -151,26 +152,26 @@ StoreModel::Result StoreModel::rewrite(const std::string& name, const std::strin
   if (!record) return Result::notFound;
   record->data = data;
   ++record->spacing;
-  save();
-  return Result::done;
+  return save();
 }
 
 StoreModel::Result StoreModel::remove(const std::string& name) {
-  if (!storable(name)) return Result::refused;
+  if (!storable(name) || name.empty()) return Result::refused;
   if (load() == Result::failed) return Result::failed;
   Record* record = own(name);
   if (!record) return Result::notFound;
   const auto index = static_cast<std::size_t>(record - working.records.data());
   (index == 0 ? working.leading : working.records[index - 1].spacing) += record->spacing;
   working.records.erase(working.records.begin() + static_cast<std::ptrdiff_t>(index));
-  save();
+  const Result saved = save();
   load();
-  return Result::done;
+  return saved;
 }
 
 StoreModel::Result StoreModel::clear() {
   working = Texts{};
-  if (!writesFail) file = defaultContent();
+  if (writesFail) return Result::failed;
+  file = defaultContent();
   return Result::done;
 }
 

@@ -55,7 +55,7 @@ class StoreModel {
   static Texts defaultContent();
 
  private:
-  void save();
+  Result save();
   Record* own(const std::string& name);
 };
 
