@@ -33,7 +33,6 @@ bool keyExists(const Classes& classes, const std::wstring& path) {
   return RegOpenKeyExW(classes.root, (classes.prefix + path).c_str(), 0, KEY_READ | classes.view, key.out()) ==
          ERROR_SUCCESS;
 }
-bool keyExists(const std::wstring& path) { return keyExists(kMerged, path); }
 
 // A string value; "<none>" when the key or value is missing.
 std::wstring value(const Classes& classes, const std::wstring& path, const wchar_t* name = nullptr) {
@@ -46,7 +45,6 @@ std::wstring value(const Classes& classes, const std::wstring& path, const wchar
     return L"<none>";
   return buffer;
 }
-std::wstring value(const std::wstring& path, const wchar_t* name = nullptr) { return value(kMerged, path, name); }
 
 std::wstring lower(std::wstring text) {
   CharLowerBuffW(text.data(), static_cast<DWORD>(text.size()));
@@ -303,7 +301,9 @@ TEST(PerUser, UserKeysLeadToAWorkingControl) {
 
   // Where HKEY_CLASSES_ROOT shows the user's classes (Windows), the ProgID resolves through them.
   CLSID resolved{};
-  if (SUCCEEDED(CLSIDFromProgID(kProgId, &resolved))) EXPECT_TRUE(IsEqualCLSID(resolved, CLSID_Valtrove));
+  if (SUCCEEDED(CLSIDFromProgID(kProgId, &resolved))) {
+    EXPECT_TRUE(IsEqualCLSID(resolved, CLSID_Valtrove));
+  }
   control.reset();
   factory.reset();
 }
