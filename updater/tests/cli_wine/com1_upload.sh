@@ -6,7 +6,8 @@
 #   com1_upload.sh QZ450_UPLOAD_EXE [QZ450SIM]
 #
 # QZ450SIM defaults to the native build's build/linux/qz450sim. Runs inside the Wine session
-# of scripts/test, or starts its own through scripts/with-wine.
+# of scripts/test, or starts its own through scripts/with-wine. The tool runs through QZ_WINE (the
+# loader of the build's programs, set by CTest; "wine" otherwise).
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../../.." && pwd)
@@ -31,6 +32,16 @@ cleanup() {
 }
 trap cleanup EXIT
 
+wine=${QZ_WINE:-wine}
+# The tool's JSON result is the marker that it ran: a 32-bit program under a Wine without its
+# 32-bit side prints nothing and exits 0.
+require_result() { # OUTPUT
+  if [[ $1 != *'"outcome"'* ]]; then
+    echo "FAIL: qz450-upload.exe printed no JSON result: it did not run under $wine" >&2
+    exit 1
+  fi
+}
+
 expect() { # WHAT ACTUAL EXPECTED
   if [[ $2 == "$3" ]]; then
     echo "ok: $1"
@@ -50,9 +61,10 @@ head -c 5000 /dev/urandom >"$work/fw.bin"
 
 echo "== success on COM1"
 start_sim --trace "$work/trace1.txt" --out "$work/got.bin"
-json=$(cd "$work" && timeout 60 wine "$exe" --json COM1 fw.bin 2>"$work/tool.err")
+json=$(cd "$work" && timeout 60 "$wine" "$exe" --json COM1 fw.bin 2>"$work/tool.err")
 rc=$?
 sim_end
+require_result "$json"
 expect "exit code" "$rc" 0
 expect "outcome" "$(sim_field outcome "$json")" success
 expect "port" "$(sim_field port "$json")" COM1
@@ -70,16 +82,17 @@ fi
 
 echo "== silent controller on COM1"
 start_sim --silent
-json=$(cd "$work" && timeout 60 wine "$exe" --json --timeout 2 COM1 fw.bin 2>"$work/tool.err")
+json=$(cd "$work" && timeout 60 "$wine" "$exe" --json --timeout 2 COM1 fw.bin 2>"$work/tool.err")
 rc=$?
 sim_kill
+require_result "$json"
 expect "exit code" "$rc" 5
 expect "outcome" "$(sim_field outcome "$json")" timeout
 
 echo "== Ctrl-C while waiting on COM1"
 # Wine turns SIGINT into the console's Ctrl-C event.
 start_sim --silent
-(cd "$work" && exec timeout 60 wine "$exe" --json COM1 fw.bin >"$work/tool.out" 2>"$work/tool.err") &
+(cd "$work" && exec timeout 60 "$wine" "$exe" --json COM1 fw.bin >"$work/tool.out" 2>"$work/tool.err") &
 tool_pid=$!
 for _ in $(seq 200); do
   grep -q "Waiting for the bootloader" "$work/tool.err" 2>/dev/null && break
@@ -90,6 +103,7 @@ win_pid=$(pgrep -f "^[^ ]*qz450-upload.exe --json COM1" | tail -n 1)
 wait "$tool_pid"
 rc=$?
 sim_kill
+require_result "$(cat "$work/tool.out")"
 expect "exit code" "$rc" 130
 expect "outcome" "$(sim_field outcome "$(cat "$work/tool.out")")" interrupted
 
