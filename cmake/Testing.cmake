@@ -32,9 +32,12 @@ function(qz_add_gtest name)
   endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests PROPERTIES TIMEOUT 300)
-  # Read by CTest after the discovery's own file, which sets <name>_TESTS.
+  # Read by CTest after the discovery's own file, which sets <name>_TESTS. An empty list is not
+  # kept: the next run discovers again (the file name is the one GoogleTest.cmake gives it).
+  set(tests_file "${CMAKE_CURRENT_BINARY_DIR}/${name}[1]_tests.cmake")
   string(CONFIGURE [=[
 if(NOT @name@_TESTS)
+  file(REMOVE "@tests_file@")
   add_test(@name@_NO_TESTS_FOUND bash -c "echo 'FAIL: @name@ listed no tests: the program did not run (under Wine, a 32-bit program prints nothing when the 32-bit side of Wine is missing)' >&2; exit 1")
 endif()
 ]=] check_content @ONLY)
