@@ -14,7 +14,10 @@ if(QZ_TESTS)
 endif()
 
 # qz_add_gtest(name sources... LIBS libs...): one test executable; every case is a CTest test.
-# Windows test executables run under Wine through CMAKE_CROSSCOMPILING_EMULATOR.
+# Windows test executables run under Wine (CMAKE_CROSSCOMPILING_EMULATOR) through run-gtest.sh,
+# which fails a run that ends without GoogleTest's closing line. The tests are discovered when
+# CTest starts; an executable that lists no test at all becomes one failing test
+# <name>_NO_TESTS_FOUND instead of silently adding nothing.
 function(qz_add_gtest name)
   if(NOT QZ_TESTS)
     return()
@@ -23,6 +26,22 @@ function(qz_add_gtest name)
   add_executable(${name} ${ARG_UNPARSED_ARGUMENTS})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+  if(CMAKE_CROSSCOMPILING_EMULATOR)
+    set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR
+      "bash;${PROJECT_SOURCE_DIR}/cmake/run-gtest.sh;${CMAKE_CROSSCOMPILING_EMULATOR}")
+  endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests PROPERTIES TIMEOUT 300)
+  # Read by CTest after the discovery's own file, which sets <name>_TESTS. An empty list is not
+  # kept: the next run discovers again (the file name is the one GoogleTest.cmake gives it).
+  set(tests_file "${CMAKE_CURRENT_BINARY_DIR}/${name}[1]_tests.cmake")
+  string(CONFIGURE [=[
+if(NOT @name@_TESTS)
+  file(REMOVE "@tests_file@")
+  add_test(@name@_NO_TESTS_FOUND bash -c "echo 'FAIL: @name@ listed no tests: the program did not run (under Wine, a 32-bit program prints nothing when the 32-bit side of Wine is missing)' >&2; exit 1")
+endif()
+]=] check_content @ONLY)
+  set(check ${CMAKE_CURRENT_BINARY_DIR}/${name}_discovery_check.cmake)
+  file(WRITE ${check} "${check_content}")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${check})
 endfunction()

@@ -6,7 +6,6 @@ set(CMAKE_FIND_ROOT_PATH /usr/${QZ_MINGW_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# Test executables run under Wine; 32-bit ones need wine32, which the test machines do not have.
-if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
-  set(CMAKE_CROSSCOMPILING_EMULATOR wine)
-endif()
+# Test executables run under Wine: "wine" starts the loader of the program's own architecture (32-bit
+# programs need the 32-bit side of Wine, wine32).
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)

@@ -48,4 +48,6 @@ map_port $rx_com "$work/rx"
 export QZ_WINTEST_ECHO_COM=$echo_com
 export QZ_WINTEST_RX_COM=$rx_com
 export QZ_WINTEST_RX_DIR="Z:${work//\//\\}\\rx-files"
-wine "$test_exe" "$@"
+# Through the loader of the build's programs (QZ_WINE, set by CTest), requiring GoogleTest's
+# closing line: a program that did not run prints nothing.
+bash "$here/../../cmake/run-gtest.sh" "${QZ_WINE:-wine}" "$test_exe" "$@"

@@ -1,6 +1,8 @@
 // DllRegisterServer / DllUnregisterServer: the class, its ProgID, the in-process server entry,
 // the control marks, the toolbox bitmap, the embedded type library and its interfaces, all in
-// HKEY_CLASSES_ROOT and naming this library's real path. DllInstall with the command line "user"
+// HKEY_CLASSES_ROOT and naming this library's real path. On a 64-bit system the class and
+// interface keys are per registry view (the x86 library's in the 32-bit view); the ProgID and
+// type library keys are shared by both libraries. DllInstall with the command line "user"
 // (regsvr32 /n /i:user) writes or removes the same keys in the current user's classes,
 // HKEY_CURRENT_USER\Software\Classes, type library included, and touches nothing machine-wide.
 #include <windows.h>
@@ -137,6 +139,16 @@ std::wstring versionText(const TypeLibFacts& facts) {
   return text;
 }
 
+// Whether the other registry view (the 32-bit one for the x64 library, the 64-bit one for the x86
+// library) registers the class too: a 64-bit system holds both libraries side by side. Without
+// WOW64 the flag is ignored and this reads the own view.
+bool otherViewRegistersClass(HKEY classes, const std::wstring& clsidKey) {
+  constexpr REGSAM otherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+  RegKey key;
+  return RegOpenKeyExW(classes, (clsidKey + L"\\InprocServer32").c_str(), 0, KEY_READ | otherView,
+                       key.out()) == ERROR_SUCCESS;
+}
+
 // Removes everything registration writes; parts already gone are fine.
 HRESULT unregisterAll(HKEY classes, const TypeLibFacts& facts) {
   const std::wstring clsidKey = L"CLSID\\" + guidText(CLSID_Valtrove);
@@ -145,7 +157,8 @@ HRESULT unregisterAll(HKEY classes, const TypeLibFacts& facts) {
     if (status == ERROR_SUCCESS) status = next;
   };
   keep(deleteTree(classes, clsidKey));
-  keep(deleteTree(classes, kProgId));
+  // The ProgID key is one key for both views: it stays while the other library still needs it.
+  if (!otherViewRegistersClass(classes, clsidKey)) keep(deleteTree(classes, kProgId));
   for (const TypeLibFacts::Interface& item : facts.interfaces)
     keep(deleteTree(classes, L"Interface\\" + guidText(item.iid)));
 

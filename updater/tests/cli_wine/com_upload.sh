@@ -35,6 +35,15 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# The tool's JSON result is the marker that it ran: a 32-bit program under a Wine without its
+# 32-bit side prints nothing and exits 0.
+require_result() { # OUTPUT
+  if [[ $1 != *'"outcome"'* ]]; then
+    echo "FAIL: qz450-upload.exe printed no JSON result: it did not run under $loader" >&2
+    exit 1
+  fi
+}
+
 expect() { # WHAT ACTUAL EXPECTED
   if [[ $2 == "$3" ]]; then
     echo "ok: $1"
@@ -60,6 +69,7 @@ start_sim --trace "$work/trace1.txt" --out "$work/got.bin"
 json=$(cd "$work" && timeout 60 "$loader" "$exe" --json COM1 fw.bin 2>"$work/tool.err")
 rc=$?
 sim_end
+require_result "$json"
 expect "exit code" "$rc" 0
 expect "outcome" "$(sim_field outcome "$json")" success
 expect "port" "$(sim_field port "$json")" COM1
@@ -80,6 +90,7 @@ start_sim --silent
 json=$(cd "$work" && timeout 60 "$loader" "$exe" --json --timeout 2 COM1 fw.bin 2>"$work/tool.err")
 rc=$?
 sim_kill
+require_result "$json"
 expect "exit code" "$rc" 5
 expect "outcome" "$(sim_field outcome "$json")" timeout
 
@@ -97,6 +108,7 @@ win_pid=$(pgrep -f "^[^ ]*qz450-upload.exe --json COM1" | tail -n 1)
 wait "$tool_pid"
 rc=$?
 sim_kill
+require_result "$(cat "$work/tool.out")"
 expect "exit code" "$rc" 130
 expect "outcome" "$(sim_field outcome "$(cat "$work/tool.out")")" interrupted
 
@@ -107,6 +119,7 @@ for n in 1 2; do
 done
 json=$(cd "$work" && timeout 60 "$loader" "$exe" --json COM1 2 fw.bin 2>"$work/tool.err")
 rc=$?
+require_result "$json"
 expect "exit code" "$rc" 0
 expect "one JSON line per port" "$(grep -c . <<<"$json")" 2
 for n in 1 2; do

@@ -23,7 +23,7 @@ e2e_setup() {
 
 # A program left running by a failed check is ended; the folder goes.
 e2e_cleanup() {
-  if [[ -n ${pid:-} ]] && ! probe wait-exit "$pid" 0 >/dev/null 2>&1; then
+  if [[ -n ${pid:-} ]] && ! (probe wait-exit "$pid" 0) >/dev/null 2>&1; then
     wine taskkill /f /pid "$pid" >/dev/null 2>&1 || true
   fi
   if [[ -n ${QZ_E2E_KEEP:-} ]]; then
@@ -32,7 +32,24 @@ e2e_cleanup() {
   rm -rf "$e2e_work"
 }
 
-probe() { wine "$e2e_probe_exe" "$@"; }
+# The probe through the loader of the build's programs (QZ_WINE, set by CTest; "wine" otherwise).
+# Its last line "probe_exit=STATUS" shows it ran: a 32-bit program under a Wine without its
+# 32-bit side prints nothing and exits 0. Its output goes through a file: a program it starts
+# must not hold a pipe of ours open.
+probe() {
+  local out rc=0
+  out=$(mktemp "$e2e_work/probe.XXXXXX")
+  "${QZ_WINE:-wine}" "$e2e_probe_exe" "$@" >"$out" || rc=$?
+  cat "$out"
+  if ! grep -q '^probe_exit=' "$out"; then
+    rm -f "$out"
+    touch "$e2e_work/probe-did-not-run"
+    echo "FAIL: ui_probe printed no probe_exit line: it did not run under ${QZ_WINE:-wine} ($*)" >&2
+    exit 1
+  fi
+  rm -f "$out"
+  return "$rc"
+}
 
 # value NAME OUTPUT: the value of the line "NAME=..." in the probe's output.
 value() { sed -n "s/^$1=//p" <<<"$2" | head -n 1; }
@@ -101,6 +118,8 @@ end_by() {
 }
 
 e2e_finish() {
+  # (a probe that did not run inside a $(...) ends only that subshell)
+  [[ ! -e $e2e_work/probe-did-not-run ]] || fail "ui_probe did not run"
   if ((e2e_failures)); then
     echo "$e2e_failures check(s) failed" >&2
     exit 1

@@ -30,8 +30,8 @@
 //   ui_probe close PID [TIMEOUT_MS]      the close box; waits as click does
 //   ui_probe wait-exit PID TIMEOUT_MS    wait for the process to end; print its exit code
 //
-// Output lines are "name=value", UTF-8. The exit status is 0 on success, 2 on a time-out,
-// 1 on any other failure.
+// Output lines are "name=value", UTF-8, the last one "probe_exit=STATUS". The exit status is 0
+// on success, 2 on a time-out, 1 on any other failure.
 
 #include <windows.h>
 
@@ -485,8 +485,7 @@ int setText(DWORD pid, const std::wstring& name, const std::wstring& text) {
 
 } // namespace
 
-int wmain(int argc, wchar_t** argv) {
-    _setmode(_fileno(stdout), _O_BINARY);
+static int run(int argc, wchar_t** argv) {
     if (argc < 3) return fail(L"usage: ui_probe start|msgbox|dump|click|select|settext|close|wait-exit ...");
     const std::wstring command = argv[1];
     if (command == L"start") return start(argv[2]);
@@ -508,4 +507,14 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (command == L"wait-exit") return waitExit(openProcess(pid), number(3));
     return fail(L"unknown command");
+}
+
+// The last line, "probe_exit=STATUS", tells the caller that the probe ran: a program that never
+// started (a 32-bit program under a Wine without its 32-bit side) prints nothing and exits 0.
+int wmain(int argc, wchar_t** argv) {
+    _setmode(_fileno(stdout), _O_BINARY);
+    const int status = run(argc, argv);
+    print(L"probe_exit", std::to_wstring(status));
+    std::fflush(stdout);
+    return status;
 }

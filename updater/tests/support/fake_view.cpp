@@ -118,7 +118,8 @@ bool FakeView::setMetric(WindowMetric metric, float twips) {
 }
 
 std::optional<float> FakeView::metric(WindowMetric metric) const {
-    if (fails("get metric " + metricName(metric))) return std::nullopt;
+    // (append: GCC 12 for i686 gives a false -Wrestrict warning on "literal" + temporary here)
+    if (fails(std::string("get metric ").append(metricName(metric)))) return std::nullopt;
     return metrics_.at(metric);
 }
 
