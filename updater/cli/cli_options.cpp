@@ -1,7 +1,7 @@
-#include "cli_options.h"
+#include "updater/cli/cli_options.h"
 
-#include "exit_codes.h"
-#include "serial_transfer_control.h"
+#include "updater/cli/exit_codes.h"
+#include "updater/core/serial_transfer_control.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "console_host.h"
+#include "updater/cli/console_host.h"
 
 #include <algorithm>
 #include <thread>

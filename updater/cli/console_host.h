@@ -3,7 +3,7 @@
 // clock read at every pump (one tick of SerialTimer per 1000 ms while enabled), the status
 // line and the message boxes go to the tool's output, and Ctrl-C ends the wait.
 
-#include "upload_sequence.h"
+#include "updater/core/upload_sequence.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "console_output.h"
+#include "updater/cli/console_output.h"
 
 namespace qz::cli {
 

@@ -1,6 +1,6 @@
-#include "exit_codes.h"
+#include "updater/cli/exit_codes.h"
 
-#include "transfer_control.h"
+#include "updater/core/transfer_control.h"
 
 namespace qz::cli {
 

@@ -1,7 +1,7 @@
 #pragma once
 // How an upload ended, as the tool reports it: one exit code and one JSON outcome per way out.
 
-#include "upload_sequence.h"
+#include "updater/core/upload_sequence.h"
 
 #include <optional>
 #include <span>

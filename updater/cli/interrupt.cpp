@@ -1,4 +1,4 @@
-#include "interrupt.h"
+#include "updater/cli/interrupt.h"
 
 namespace qz::cli {
 

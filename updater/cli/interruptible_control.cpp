@@ -1,4 +1,4 @@
-#include "interruptible_control.h"
+#include "updater/cli/interruptible_control.h"
 
 namespace qz::cli {
 

@@ -5,7 +5,7 @@
 // straight to its finish and closes the port. It also tells the tool when the port opens,
 // the moment the wake-up phase begins.
 
-#include "transfer_control.h"
+#include "updater/core/transfer_control.h"
 
 #include <atomic>
 #include <functional>

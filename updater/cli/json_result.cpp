@@ -1,4 +1,4 @@
-#include "json_result.h"
+#include "updater/cli/json_result.h"
 
 #include <cstdio>
 

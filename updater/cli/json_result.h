@@ -1,8 +1,8 @@
 #pragma once
 // The --json result: one object on one line, written once at the end of every run.
 
-#include "exit_codes.h"
-#include "xmodem_sender.h"
+#include "updater/cli/exit_codes.h"
+#include "updater/core/xmodem_sender.h"
 
 #include <cstdint>
 #include <optional>

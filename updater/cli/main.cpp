@@ -1,6 +1,6 @@
 // qz450-upload: the command-line firmware uploader.
-#include "platform.h"
-#include "upload_command.h"
+#include "updater/cli/platform.h"
+#include "updater/cli/upload_command.h"
 
 #include <string>
 #include <vector>

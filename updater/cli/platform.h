@@ -2,7 +2,7 @@
 // What the tool needs from the system it runs on; one implementation per platform
 // (platform_posix.cpp, platform_win32.cpp), chosen at build time.
 
-#include "serial_port.h"
+#include "updater/core/serial_port.h"
 
 #include <cstdint>
 #include <memory>

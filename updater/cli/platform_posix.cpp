@@ -1,8 +1,8 @@
 // Linux and other POSIX systems: termios transport, signals, isatty.
-#include "platform.h"
+#include "updater/cli/platform.h"
 
-#include "interrupt.h"
-#include "posix_serial_port.h"
+#include "updater/cli/interrupt.h"
+#include "updater/posix/posix_serial_port.h"
 
 #include <csignal>
 #include <cstdio>

@@ -1,11 +1,11 @@
 // Windows: Win32 communications transport, console control events, console detection and
 // the COM port names the window's port list uses ("COM3", or just "3").
-#include "platform.h"
+#include "updater/cli/platform.h"
 
-#include "interrupt.h"
-#include "port_names.h"
-#include "serial_transfer_control.h"
-#include "win32_serial_port.h"
+#include "updater/cli/interrupt.h"
+#include "updater/cli/port_names.h"
+#include "updater/core/serial_transfer_control.h"
+#include "updater/win32/win32_serial_port.h"
 
 #include <atomic>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "port_names.h"
+#include "updater/cli/port_names.h"
 
 #include <cctype>
 

@@ -1,10 +1,10 @@
-#include "port_upload.h"
+#include "updater/cli/port_upload.h"
 
-#include "console_host.h"
-#include "interrupt.h"
-#include "interruptible_control.h"
-#include "serial_transfer_control.h"
-#include "upload_sequence.h"
+#include "updater/cli/console_host.h"
+#include "updater/cli/interrupt.h"
+#include "updater/cli/interruptible_control.h"
+#include "updater/core/serial_transfer_control.h"
+#include "updater/core/upload_sequence.h"
 
 #include <chrono>
 #include <cstdio>

@@ -4,11 +4,11 @@
 // result with its message. Several of these run side by side, one thread each; a station runs
 // one after the other on its port.
 
-#include "cli_options.h"
-#include "console_output.h"
-#include "json_result.h"
-#include "platform.h"
-#include "watched_port.h"
+#include "updater/cli/cli_options.h"
+#include "updater/cli/console_output.h"
+#include "updater/cli/json_result.h"
+#include "updater/cli/platform.h"
+#include "updater/cli/watched_port.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,6 +1,6 @@
-#include "ports_display.h"
+#include "updater/cli/ports_display.h"
 
-#include "cli_options.h"
+#include "updater/cli/cli_options.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "progress_format.h"
+#include "updater/cli/progress_format.h"
 
 #include <algorithm>
 #include <cmath>

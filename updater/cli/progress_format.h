@@ -2,7 +2,7 @@
 // Texts of the progress display: the redrawn terminal line and the plain lines written at each
 // tenth when the output is a file or a pipe.
 
-#include "xmodem_sender.h"
+#include "updater/core/xmodem_sender.h"
 
 #include <cstdint>
 #include <optional>

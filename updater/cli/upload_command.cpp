@@ -1,12 +1,12 @@
-#include "upload_command.h"
+#include "updater/cli/upload_command.h"
 
-#include "cli_options.h"
-#include "exit_codes.h"
-#include "interrupt.h"
-#include "json_result.h"
-#include "port_upload.h"
-#include "ports_display.h"
-#include "serial_transfer_control.h"
+#include "updater/cli/cli_options.h"
+#include "updater/cli/exit_codes.h"
+#include "updater/cli/interrupt.h"
+#include "updater/cli/json_result.h"
+#include "updater/cli/port_upload.h"
+#include "updater/cli/ports_display.h"
+#include "updater/core/serial_transfer_control.h"
 
 #include <atomic>
 #include <cerrno>

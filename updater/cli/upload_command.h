@@ -3,7 +3,7 @@
 // (side by side, one thread each) or a station loop per port, with progress, result lines, the
 // summary, JSON lines and the exit code.
 
-#include "platform.h"
+#include "updater/cli/platform.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "watched_port.h"
+#include "updater/cli/watched_port.h"
 
 #include <algorithm>
 #include <thread>

@@ -4,7 +4,7 @@
 // until input comes (bytes read ahead are handed out first by the next read, so nothing is
 // lost or reordered), and a note that the line has gone (an unplugged adapter, a hung-up pty).
 
-#include "serial_port.h"
+#include "updater/core/serial_port.h"
 
 #include <chrono>
 #include <cstdint>

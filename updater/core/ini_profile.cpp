@@ -1,4 +1,4 @@
-#include "ini_profile.h"
+#include "updater/core/ini_profile.h"
 
 #include <algorithm>
 #include <fstream>

@@ -4,7 +4,7 @@
 // Unlike a writer that re-emits the whole file from its parsed keys, lines that are not
 // touched by a write are kept byte for byte (record lines before the first section included).
 
-#include "profile.h"
+#include "updater/core/profile.h"
 
 namespace qz {
 

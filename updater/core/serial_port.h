@@ -4,8 +4,8 @@
 // fakes. Every failure carries a kind, so that callers can tell a missing port from one in use
 // or from a line that failed, and a message that names the port.
 
-#include "byte_channel.h"
-#include "line_settings.h"
+#include "updater/core/byte_channel.h"
+#include "updater/core/line_settings.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "serial_transfer_control.h"
+#include "updater/core/serial_transfer_control.h"
 
 #include <algorithm>
 #include <chrono>

@@ -23,9 +23,9 @@
 //   aborts the transfer: two CAN go out first when EnableCancel is set, and SendFile returns
 //   kTransferAborted. The control must not be destroyed while SendFile runs.
 
-#include "serial_port.h"
-#include "transfer_control.h"
-#include "xmodem_sender.h"
+#include "updater/core/serial_port.h"
+#include "updater/core/transfer_control.h"
+#include "updater/core/xmodem_sender.h"
 
 #include <atomic>
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "settings.h"
+#include "updater/core/settings.h"
 
 #include <cctype>
 #include <charconv>

@@ -3,7 +3,7 @@
 // the two leading records (port number, quoted firmware path) in the comma-and-quote format
 // of sequential record files, and the number texts both use.
 
-#include "profile.h"
+#include "updater/core/profile.h"
 
 #include <cstdint>
 #include <iosfwd>

@@ -1,1 +1,1 @@
-#include "transfer_control.h"
+#include "updater/core/transfer_control.h"

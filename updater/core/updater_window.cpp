@@ -1,6 +1,6 @@
-#include "updater_window.h"
+#include "updater/core/updater_window.h"
 
-#include "settings.h"
+#include "updater/core/settings.h"
 
 #include <array>
 #include <cstdlib>

@@ -13,10 +13,10 @@
 // Handlers run in continue-on-failure mode: a step whose view, dialog, control or file
 // operation fails is skipped and the handler goes on.
 
-#include "profile.h"
-#include "transfer_control.h"
-#include "updater_view.h"
-#include "upload_sequence.h"
+#include "updater/core/profile.h"
+#include "updater/core/transfer_control.h"
+#include "updater/core/updater_view.h"
+#include "updater/core/upload_sequence.h"
 
 #include <string>
 #include <string_view>

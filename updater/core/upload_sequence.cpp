@@ -1,4 +1,4 @@
-#include "upload_sequence.h"
+#include "updater/core/upload_sequence.h"
 
 namespace qz {
 

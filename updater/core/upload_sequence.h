@@ -7,8 +7,8 @@
 // state fields it shares with its owner, so that a window and a command-line tool run the
 // same sequence and put the same bytes on the wire.
 
-#include "transfer_control.h"
-#include "updater_view.h"
+#include "updater/core/transfer_control.h"
+#include "updater/core/updater_view.h"
 
 #include <cstdint>
 #include <optional>

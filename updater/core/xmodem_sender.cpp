@@ -1,4 +1,4 @@
-#include "xmodem_sender.h"
+#include "updater/core/xmodem_sender.h"
 
 #include <algorithm>
 #include <array>

@@ -28,8 +28,8 @@
 // (after block 1, before any time-out of the block). A 'C' after block 1 was acknowledged is a
 // stale request and is ignored.
 
-#include "byte_channel.h"
-#include "transfer_control.h"
+#include "updater/core/byte_channel.h"
+#include "updater/core/transfer_control.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "posix_serial_port.h"
+#include "updater/posix/posix_serial_port.h"
 
 #include <algorithm>
 #include <cerrno>

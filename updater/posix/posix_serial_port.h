@@ -8,7 +8,7 @@
 // XMODEM pays once per block while it waits for the ACK. The flag is taken back at close when
 // this port set it. A driver that refuses (a pty, a plain UART) is used as it is.
 
-#include "serial_port.h"
+#include "updater/core/serial_port.h"
 
 #include <functional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "bootloader.h"
+#include "updater/sim/bootloader.h"
 
 #include <algorithm>
 #include <cstdio>

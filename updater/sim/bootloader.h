@@ -5,8 +5,8 @@
 //   transfer  -> XMODEM receive of the image
 // and back to asleep (or listening with --awake) after each upload, with a summary.
 
-#include "options.h"
-#include "xmodem_receiver.h"
+#include "updater/sim/options.h"
+#include "updater/sim/xmodem_receiver.h"
 
 #include <functional>
 #include <memory>

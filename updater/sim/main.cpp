@@ -1,10 +1,10 @@
 // qz450sim: the QZ450 bootloader simulated on a pty, for tests, benchmarks and the demo.
 // Prints "PTY <slave path>", then one JSON summary line per upload (see usageText()).
 
-#include "bootloader.h"
-#include "options.h"
-#include "pty_line.h"
-#include "trace.h"
+#include "updater/sim/bootloader.h"
+#include "updater/sim/options.h"
+#include "updater/sim/pty_line.h"
+#include "updater/sim/trace.h"
 
 #include <algorithm>
 #include <cerrno>

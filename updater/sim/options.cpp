@@ -1,4 +1,4 @@
-#include "options.h"
+#include "updater/sim/options.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "pty_line.h"
+#include "updater/sim/pty_line.h"
 
 #include <cerrno>
 #include <fcntl.h>

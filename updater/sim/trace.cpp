@@ -1,4 +1,4 @@
-#include "trace.h"
+#include "updater/sim/trace.h"
 
 #include <sstream>
 #include <vector>

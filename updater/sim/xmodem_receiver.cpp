@@ -1,4 +1,4 @@
-#include "xmodem_receiver.h"
+#include "updater/sim/xmodem_receiver.h"
 
 #include <algorithm>
 

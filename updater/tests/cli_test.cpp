@@ -1,18 +1,18 @@
 // qz450-upload's portable parts: command line, outcome mapping, progress texts, JSON, the
 // console host driving the real upload sequence, firmware checks and COM port names.
 
-#include "cli_options.h"
-#include "console_host.h"
-#include "console_output.h"
-#include "exit_codes.h"
-#include "interruptible_control.h"
-#include "json_result.h"
-#include "port_names.h"
-#include "progress_format.h"
-#include "upload_command.h"
+#include "updater/cli/cli_options.h"
+#include "updater/cli/console_host.h"
+#include "updater/cli/console_output.h"
+#include "updater/cli/exit_codes.h"
+#include "updater/cli/interruptible_control.h"
+#include "updater/cli/json_result.h"
+#include "updater/cli/port_names.h"
+#include "updater/cli/progress_format.h"
+#include "updater/cli/upload_command.h"
 
-#include "support/call_log.h"
-#include "support/recording_control.h"
+#include "updater/tests/support/call_log.h"
+#include "updater/tests/support/recording_control.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // qz450-upload as a user runs it: the built tool against qz450sim on a pty, one simulator per
 // port. Each test checks the exit code, the JSON results and what the simulators saw on the wire.
 
-#include "support/sim_process.h"
+#include "updater/tests/support/sim_process.h"
 
 #include <gtest/gtest.h>
 

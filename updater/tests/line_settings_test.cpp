@@ -1,6 +1,6 @@
 // Settings texts: the forms the updater uses, the general form, and what is refused.
 
-#include "line_settings.h"
+#include "updater/core/line_settings.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The termios transport on a pty: opening errors by kind, the line it sets and restores,
 // reads with a timeout, hang-up, and the port lister.
 
-#include "posix_serial_port.h"
+#include "updater/posix/posix_serial_port.h"
 
-#include "support/pty_pair.h"
+#include "updater/tests/support/pty_pair.h"
 
 #include <gtest/gtest.h>
 

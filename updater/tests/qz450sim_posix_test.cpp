@@ -2,7 +2,7 @@
 // wake-up passes with the updater's timing, a hand-written XMODEM sender, and the summary,
 // output file and wire trace the simulator leaves.
 
-#include "support/sim_process.h"
+#include "updater/tests/support/sim_process.h"
 
 #include <gtest/gtest.h>
 

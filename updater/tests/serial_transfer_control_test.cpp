@@ -2,7 +2,7 @@
 // the port is closed, settings that are refused, Input and Output, and SendFile with its
 // statistics, hooks and the ways a transfer is stopped.
 
-#include "serial_transfer_control.h"
+#include "updater/core/serial_transfer_control.h"
 
 #include <gtest/gtest.h>
 

@@ -2,13 +2,13 @@
 // Profile available (the portable one everywhere, the platform's one in the Windows build),
 // ReadSetting / WriteSetting on top of them, and the number and record texts.
 
-#include "support/window_harness.h"
+#include "updater/tests/support/window_harness.h"
 
-#include "ini_profile.h"
-#include "settings.h"
+#include "updater/core/ini_profile.h"
+#include "updater/core/settings.h"
 
 #ifdef _WIN32
-#include "win32_profile.h"
+#include "updater/win32/win32_profile.h"
 #include <windows.h>
 #endif
 

@@ -1,7 +1,7 @@
 // The window's logic: start-up and shut-down sequences with the settings file, the port list
 // and the file selection, against the fake view, dialog and transfer control.
 
-#include "support/window_harness.h"
+#include "updater/tests/support/window_harness.h"
 
 #include <gtest/gtest.h>
 

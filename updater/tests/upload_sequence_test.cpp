@@ -1,7 +1,7 @@
 // The upload sequence driven through the window's UpLoad click against a recording transfer
 // control and a fake view with a fake clock; and the same sequence under a console-like host.
 
-#include "support/window_harness.h"
+#include "updater/tests/support/window_harness.h"
 
 #include <gtest/gtest.h>
 

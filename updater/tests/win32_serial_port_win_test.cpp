@@ -5,8 +5,8 @@
 //   QZ_WINTEST_RX_DIR    folder where that rx writes received.bin
 // Without them the line tests are skipped; the opening errors are tested anyway.
 
-#include "serial_transfer_control.h"
-#include "win32_serial_port.h"
+#include "updater/core/serial_transfer_control.h"
+#include "updater/win32/win32_serial_port.h"
 
 #include <gtest/gtest.h>
 

@@ -2,14 +2,14 @@
 // the view operations over them, events reaching their handlers, message boxes, the open-file
 // dialog, program facts from the version resource, and the transfer control's drawn area.
 
-#include "support/window_harness.h"
+#include "updater/tests/support/window_harness.h"
 
-#include "win32_drawn_control.h"
-#include "win32_file_dialog.h"
-#include "win32_main_window.h"
-#include "win32_program_facts.h"
-#include "win32_text.h"
-#include "win32_transfer_area.h"
+#include "updater/win32/win32_drawn_control.h"
+#include "updater/win32/win32_file_dialog.h"
+#include "updater/win32/win32_main_window.h"
+#include "updater/win32/win32_program_facts.h"
+#include "updater/win32/win32_text.h"
+#include "updater/win32/win32_transfer_area.h"
 
 #include <windows.h>
 

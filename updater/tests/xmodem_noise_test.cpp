@@ -3,10 +3,10 @@
 // acknowledge, receivers that cancel or fall silent. Every run is seeded, so a failure names
 // the seed that reproduces it.
 
-#include "xmodem_sender.h"
+#include "updater/core/xmodem_sender.h"
 
-#include "support/virtual_line.h"
-#include "support/xmodem_test_receiver.h"
+#include "updater/tests/support/virtual_line.h"
+#include "updater/tests/support/xmodem_test_receiver.h"
 
 #include <gtest/gtest.h>
 

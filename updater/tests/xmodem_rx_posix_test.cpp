@@ -2,10 +2,10 @@
 // slave side, rx relayed from the master. rx keeps the padding of the last block, so the
 // received file must be the image followed by pad bytes up to a whole block.
 
-#include "posix_serial_port.h"
-#include "serial_transfer_control.h"
+#include "updater/posix/posix_serial_port.h"
+#include "updater/core/serial_transfer_control.h"
 
-#include "support/pty_program.h"
+#include "updater/tests/support/pty_program.h"
 
 #include <gtest/gtest.h>
 

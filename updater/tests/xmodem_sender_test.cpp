@@ -1,9 +1,9 @@
 // The XMODEM sender against scripted receivers and the receiver model, in virtual time.
 
-#include "xmodem_sender.h"
+#include "updater/core/xmodem_sender.h"
 
-#include "support/virtual_line.h"
-#include "support/xmodem_test_receiver.h"
+#include "updater/tests/support/virtual_line.h"
+#include "updater/tests/support/xmodem_test_receiver.h"
 
 #include <gtest/gtest.h>
 

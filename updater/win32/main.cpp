@@ -1,5 +1,5 @@
 // Updater7304: puts new firmware into the QZ450 controller over a serial port.
-#include "win32_updater_app.h"
+#include "updater/win32/win32_updater_app.h"
 
 #include <windows.h>
 

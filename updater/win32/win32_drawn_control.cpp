@@ -1,4 +1,4 @@
-#include "win32_drawn_control.h"
+#include "updater/win32/win32_drawn_control.h"
 
 namespace qz::win32 {
 namespace {

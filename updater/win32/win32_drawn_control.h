@@ -4,8 +4,8 @@
 // follows the control; while a file is sent, progress is drawn at once and the idle hook keeps
 // the window's messages flowing.
 
-#include "serial_transfer_control.h"
-#include "win32_transfer_area.h"
+#include "updater/core/serial_transfer_control.h"
+#include "updater/win32/win32_transfer_area.h"
 
 #include <chrono>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "win32_file_dialog.h"
+#include "updater/win32/win32_file_dialog.h"
 
 #include <cderr.h>
 #include <commdlg.h>

@@ -1,7 +1,7 @@
 #pragma once
 // CommonDialog1: the open-file dialog of the updater over the system's GetOpenFileNameA.
 
-#include "updater_view.h"
+#include "updater/core/updater_view.h"
 
 #include <windows.h>
 

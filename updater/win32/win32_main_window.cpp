@@ -1,8 +1,8 @@
-#include "win32_main_window.h"
+#include "updater/win32/win32_main_window.h"
 
-#include "resource.h"
-#include "win32_program_facts.h"
-#include "win32_text.h"
+#include "updater/win32/resource.h"
+#include "updater/win32/win32_program_facts.h"
+#include "updater/win32/win32_text.h"
 
 #include <commctrl.h>
 

@@ -3,8 +3,8 @@
 // controls from the layout table, implements UpdaterView over them, and forwards the window's
 // events to handlers that the program wires to the window logic. No sequence logic lives here.
 
-#include "updater_view.h"
-#include "win32_transfer_area.h"
+#include "updater/core/updater_view.h"
+#include "updater/win32/win32_transfer_area.h"
 
 #include <windows.h>
 

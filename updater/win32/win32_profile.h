@@ -1,7 +1,7 @@
 #pragma once
 // Profile over the platform's GetPrivateProfileStringA / WritePrivateProfileStringA.
 
-#include "profile.h"
+#include "updater/core/profile.h"
 
 namespace qz {
 

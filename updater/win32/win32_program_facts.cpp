@@ -1,6 +1,6 @@
-#include "win32_program_facts.h"
+#include "updater/win32/win32_program_facts.h"
 
-#include "win32_text.h"
+#include "updater/win32/win32_text.h"
 
 #include <windows.h>
 

@@ -2,7 +2,7 @@
 // Facts about the running program read from the system: its folder and, from the program
 // file's version resource, its version numbers and application title.
 
-#include "updater_view.h"
+#include "updater/core/updater_view.h"
 
 #include <optional>
 #include <string>

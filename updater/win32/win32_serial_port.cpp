@@ -1,4 +1,4 @@
-#include "win32_serial_port.h"
+#include "updater/win32/win32_serial_port.h"
 
 #include <algorithm>
 #include <chrono>

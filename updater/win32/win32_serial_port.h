@@ -3,7 +3,7 @@
 // DCB, reads that wait through COMMTIMEOUTS (return at once with what is there, or wait up to
 // the timeout for the first byte), driver buffer sizes through SetupComm.
 
-#include "serial_port.h"
+#include "updater/core/serial_port.h"
 
 #include <chrono>
 #include <string>

@@ -1,6 +1,6 @@
-#include "win32_transfer_area.h"
+#include "updater/win32/win32_transfer_area.h"
 
-#include "win32_text.h"
+#include "updater/win32/win32_text.h"
 
 #include <algorithm>
 #include <cctype>

@@ -7,7 +7,7 @@
 
 #include <windows.h>
 
-#include "serial_transfer_control.h"
+#include "updater/core/serial_transfer_control.h"
 
 #include <cstdint>
 #include <string>

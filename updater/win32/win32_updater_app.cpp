@@ -1,6 +1,6 @@
-#include "win32_updater_app.h"
+#include "updater/win32/win32_updater_app.h"
 
-#include "win32_text.h"
+#include "updater/win32/win32_text.h"
 
 namespace qz::win32 {
 

@@ -3,13 +3,13 @@
 // the serial transfer control over the Win32 serial port (drawn in its area of the window) and
 // the private-profile settings, all driven by the window logic UpdaterWindow.
 
-#include "serial_transfer_control.h"
-#include "updater_window.h"
-#include "win32_drawn_control.h"
-#include "win32_file_dialog.h"
-#include "win32_main_window.h"
-#include "win32_profile.h"
-#include "win32_serial_port.h"
+#include "updater/core/serial_transfer_control.h"
+#include "updater/core/updater_window.h"
+#include "updater/win32/win32_drawn_control.h"
+#include "updater/win32/win32_file_dialog.h"
+#include "updater/win32/win32_main_window.h"
+#include "updater/win32/win32_profile.h"
+#include "updater/win32/win32_serial_port.h"
 
 #include <windows.h>
 

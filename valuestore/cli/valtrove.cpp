@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "value_store.h"
+#include "valuestore/core/value_store.h"
 
 #ifndef QZ_VERSION
 #define QZ_VERSION "unknown"

@@ -1,9 +1,9 @@
-#include "collection.h"
+#include "valuestore/com/collection.h"
 
 #include <memory>
 #include <new>
 
-#include "module.h"
+#include "valuestore/com/module.h"
 
 namespace vtc {
 namespace {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "ValtroveCtrl_h.h"
-#include "com_util.h"
+#include "valuestore/com/com_util.h"
 
 namespace vtc {
 

@@ -1,4 +1,4 @@
-#include "com_util.h"
+#include "valuestore/com/com_util.h"
 
 #include <climits>
 

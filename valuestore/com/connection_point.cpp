@@ -1,11 +1,11 @@
-#include "connection_point.h"
+#include "valuestore/com/connection_point.h"
 
 #include <olectl.h>
 
 #include <memory>
 #include <new>
 
-#include "module.h"
+#include "valuestore/com/module.h"
 
 namespace vtc {
 namespace {

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "com_util.h"
+#include "valuestore/com/com_util.h"
 
 namespace vtc {
 

@@ -1,9 +1,9 @@
-#include "control.h"
+#include "valuestore/com/control.h"
 
 #include <new>
 
-#include "collection.h"
-#include "module.h"
+#include "valuestore/com/collection.h"
+#include "valuestore/com/module.h"
 
 namespace vtc {
 

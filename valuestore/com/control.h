@@ -11,9 +11,9 @@
 #include <string>
 
 #include "ValtroveCtrl_h.h"
-#include "com_util.h"
-#include "connection_point.h"
-#include "value_store.h"
+#include "valuestore/com/com_util.h"
+#include "valuestore/com/connection_point.h"
+#include "valuestore/core/value_store.h"
 
 namespace vtc {
 

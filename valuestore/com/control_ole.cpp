@@ -1,14 +1,14 @@
 // The container side of the Valtrove control: property persistence (property bag, stream, and that
 // stream in a compound document's storage), property-changed notifications through connection
 // points, class information, and the OLE object's site, fixed extent and status.
-#include "control.h"
+#include "valuestore/com/control.h"
 
 #include <olectl.h>
 
 #include <cstring>
 #include <vector>
 
-#include "module.h"
+#include "valuestore/com/module.h"
 
 namespace vtc {
 namespace {

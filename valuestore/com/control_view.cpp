@@ -3,8 +3,8 @@
 // (the toolbox bitmap), and the small container interfaces around them.
 #include <olectl.h>
 
-#include "control.h"
-#include "module.h"
+#include "valuestore/com/control.h"
+#include "valuestore/com/module.h"
 
 namespace vtc {
 namespace {

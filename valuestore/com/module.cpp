@@ -1,6 +1,6 @@
 // Library entry points (DllMain, DllGetClassObject, DllCanUnloadNow), the generic class factory,
 // the type information cache and the IDispatch helpers shared by the objects.
-#include "module.h"
+#include "valuestore/com/module.h"
 
 #include <olectl.h>
 
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "ValtroveCtrl_h.h"
-#include "com_util.h"
+#include "valuestore/com/com_util.h"
 
 namespace vtc {
 namespace {

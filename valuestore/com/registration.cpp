@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "ValtroveCtrl_h.h"
-#include "com_util.h"
-#include "module.h"
-#include "registration_facts.h"
+#include "valuestore/com/com_util.h"
+#include "valuestore/com/module.h"
+#include "valuestore/com/registration_facts.h"
 
 namespace vtc {
 namespace {

@@ -1,4 +1,4 @@
-#include "value_store.h"
+#include "valuestore/core/value_store.h"
 
 namespace vs {
 

@@ -1,9 +1,9 @@
-#include "value_store.h"
+#include "valuestore/core/value_store.h"
 
 #include <algorithm>
 #include <string>
 
-#include "value_text.h"
+#include "valuestore/core/value_text.h"
 
 namespace vs {
 

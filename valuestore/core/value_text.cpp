@@ -1,4 +1,4 @@
-#include "value_text.h"
+#include "valuestore/core/value_text.h"
 
 #include <algorithm>
 #include <array>

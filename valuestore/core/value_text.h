@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "value_store.h"
+#include "valuestore/core/value_store.h"
 
 namespace vs::detail {
 

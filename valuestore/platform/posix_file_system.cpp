@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "value_store.h"
+#include "valuestore/core/value_store.h"
 
 namespace vs {
 namespace {

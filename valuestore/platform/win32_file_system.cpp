@@ -10,7 +10,7 @@
 #include <string_view>
 #include <utility>
 
-#include "value_store.h"
+#include "valuestore/core/value_store.h"
 
 namespace vs {
 namespace {

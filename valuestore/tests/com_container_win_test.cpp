@@ -1,7 +1,7 @@
 // The Valtrove control seen by a container: property-bag and stream persistence (keys, order,
 // defaults, value types), property-changed notifications, class information, the fixed extent,
 // and site/activate/close cycles.
-#include "support/com_client.h"
+#include "valuestore/tests/support/com_client.h"
 
 #include <string>
 #include <utility>

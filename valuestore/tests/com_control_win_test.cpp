@@ -1,8 +1,8 @@
 // The Valtrove control through IDispatch, called the way script hosts call it: the worked examples
 // with the data file compared byte for byte, the published collections, by-reference arguments,
 // automation errors, the ambiguity warning (the message box, answered as a user would) and bad input.
-#include "support/com_client.h"
-#include "support/warning_box.h"
+#include "valuestore/tests/support/com_client.h"
+#include "valuestore/tests/support/warning_box.h"
 
 namespace vtc::test {
 namespace {

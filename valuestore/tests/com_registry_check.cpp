@@ -3,7 +3,7 @@
 // while registered, AtlHost.*: the control hosted by name in the platform's ATL container window.
 // The deployment test runs NoKeys.* in a prefix where the control was never registered,
 // PerUser.* after "regsvr32 /n /i:user" and PerUserRemoved.* after "regsvr32 /u /n /i:user".
-#include "support/com_client.h"
+#include "valuestore/tests/support/com_client.h"
 
 namespace vtc::test {
 namespace {

@@ -1,7 +1,7 @@
 // ValtroveCtrl.ocx as a COM server: its exports (by ordinal), the embedded type library checked
 // member by member against the control's published interface, the class factory and the module
 // lifetime.
-#include "support/com_client.h"
+#include "valuestore/tests/support/com_client.h"
 
 #include <map>
 #include <set>

@@ -1,9 +1,9 @@
 // The platform's file system (POSIX natively, Win32 under Wine) and the store on real files.
 #include <gtest/gtest.h>
 
-#include "support/memory_file_system.h"
-#include "support/temp_folder.h"
-#include "value_store.h"
+#include "valuestore/tests/support/memory_file_system.h"
+#include "valuestore/tests/support/temp_folder.h"
+#include "valuestore/core/value_store.h"
 
 namespace vs {
 namespace {

@@ -6,8 +6,8 @@
 #include <functional>
 #include <thread>
 
-#include "support/temp_folder.h"
-#include "value_store.h"
+#include "valuestore/tests/support/temp_folder.h"
+#include "valuestore/core/value_store.h"
 
 namespace vs {
 namespace {

@@ -9,8 +9,8 @@
 #include <random>
 #include <string>
 
-#include "support/temp_folder.h"
-#include "value_store.h"
+#include "valuestore/tests/support/temp_folder.h"
+#include "valuestore/core/value_store.h"
 
 // Every kill forks, and a fork copies the page tables of the parent: keep the address sanitizer's
 // quarantine of freed memory from growing them (used only when built with the sanitizer).

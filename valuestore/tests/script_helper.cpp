@@ -24,7 +24,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "support/warning_box.h"
+#include "valuestore/tests/support/warning_box.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 //                                beside it as <program>.manifest), which depends on the assembly
 //                                "ValtroveCtrl" 57.0.0.41: everything comes from the manifests;
 //   --gtest_filter=NoManifest.*  the same program without its manifest: the class is unknown.
-#include "support/com_client.h"
+#include "valuestore/tests/support/com_client.h"
 
 namespace vtc::test {
 namespace {

@@ -4,9 +4,9 @@
 
 #include <random>
 
-#include "support/memory_file_system.h"
-#include "support/reference_store.h"
-#include "value_store.h"
+#include "valuestore/tests/support/memory_file_system.h"
+#include "valuestore/tests/support/reference_store.h"
+#include "valuestore/core/value_store.h"
 
 namespace vs {
 namespace {

@@ -5,9 +5,9 @@
 #include <random>
 #include <string>
 
-#include "support/memory_file_system.h"
-#include "support/reference_store.h"
-#include "value_text.h"
+#include "valuestore/tests/support/memory_file_system.h"
+#include "valuestore/tests/support/reference_store.h"
+#include "valuestore/core/value_text.h"
 
 namespace vs::detail {
 namespace {

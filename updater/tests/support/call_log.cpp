@@ -1,4 +1,4 @@
-#include "call_log.h"
+#include "updater/tests/support/call_log.h"
 
 namespace qz::test {
 

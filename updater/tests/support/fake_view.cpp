@@ -1,6 +1,6 @@
-#include "fake_view.h"
+#include "updater/tests/support/fake_view.h"
 
-#include "settings.h"
+#include "updater/core/settings.h"
 
 #include <filesystem>
 

@@ -1,4 +1,4 @@
-#include "support/pty_pair.h"
+#include "updater/tests/support/pty_pair.h"
 
 #if !defined(_WIN32)
 

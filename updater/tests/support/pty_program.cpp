@@ -1,4 +1,4 @@
-#include "support/pty_program.h"
+#include "updater/tests/support/pty_program.h"
 
 #if !defined(_WIN32)
 

@@ -6,7 +6,7 @@
 
 #if !defined(_WIN32)
 
-#include "support/pty_pair.h"
+#include "updater/tests/support/pty_pair.h"
 
 #include <string>
 #include <sys/types.h>

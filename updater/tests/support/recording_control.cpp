@@ -1,4 +1,4 @@
-#include "recording_control.h"
+#include "updater/tests/support/recording_control.h"
 
 namespace qz::test {
 

@@ -1,4 +1,4 @@
-#include "sim_process.h"
+#include "updater/tests/support/sim_process.h"
 
 #ifndef _WIN32
 

@@ -1,4 +1,4 @@
-#include "support/virtual_line.h"
+#include "updater/tests/support/virtual_line.h"
 
 #include <algorithm>
 

@@ -4,7 +4,7 @@
 // (read with a timeout) and while its bytes are on the wire (write). Faults can be injected in
 // both directions from a seeded generator.
 
-#include "byte_channel.h"
+#include "updater/core/byte_channel.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "window_harness.h"
+#include "updater/tests/support/window_harness.h"
 
 #include <atomic>
 #include <chrono>

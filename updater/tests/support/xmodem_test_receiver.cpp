@@ -1,4 +1,4 @@
-#include "support/xmodem_test_receiver.h"
+#include "updater/tests/support/xmodem_test_receiver.h"
 
 #include <algorithm>
 

@@ -5,7 +5,7 @@
 // ACKs a repeated block without storing it, cancels on a block out of sequence, ACKs the EOT
 // and then is gone. It runs on a VirtualLine, in virtual time.
 
-#include "support/virtual_line.h"
+#include "updater/tests/support/virtual_line.h"
 
 #include <cstdint>
 #include <deque>

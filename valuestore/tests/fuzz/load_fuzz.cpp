@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "support/memory_file_system.h"
-#include "support/reference_store.h"
-#include "value_store.h"
-#include "value_text.h"
+#include "valuestore/tests/support/memory_file_system.h"
+#include "valuestore/tests/support/reference_store.h"
+#include "valuestore/core/value_store.h"
+#include "valuestore/core/value_text.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "support/memory_file_system.h"
-#include "support/reference_store.h"
-#include "value_store.h"
+#include "valuestore/tests/support/memory_file_system.h"
+#include "valuestore/tests/support/reference_store.h"
+#include "valuestore/core/value_store.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include <initguid.h>
 
 #include "ValtroveCtrl_h.h"
-#include "com_util.h"
+#include "valuestore/com/com_util.h"
 
 namespace vtc::test {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "value_store.h"
+#include "valuestore/core/value_store.h"
 
 namespace vs::test {
 

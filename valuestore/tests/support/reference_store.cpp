@@ -1,4 +1,4 @@
-#include "reference_store.h"
+#include "valuestore/tests/support/reference_store.h"
 
 #include <algorithm>
 

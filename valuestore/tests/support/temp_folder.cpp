@@ -1,4 +1,4 @@
-#include "temp_folder.h"
+#include "valuestore/tests/support/temp_folder.h"
 
 #include <chrono>
 #include <cstdint>
