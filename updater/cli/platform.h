@@ -1,6 +1,6 @@
 #pragma once
 // What the tool needs from the system it runs on; one implementation per platform
-// (platform_posix.cpp, platform_win32.cpp), chosen at build time.
+// (posix/platform.cpp, win32/platform.cpp), chosen at build time.
 
 #include "updater/core/serial_port.h"
 
