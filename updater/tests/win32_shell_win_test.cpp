@@ -8,7 +8,7 @@
 #include "updater/win32/win32_file_dialog.h"
 #include "updater/win32/win32_main_window.h"
 #include "updater/win32/win32_program_facts.h"
-#include "updater/win32/win32_text.h"
+#include "common/win32/text.h"
 #include "updater/win32/win32_transfer_area.h"
 
 #include <windows.h>

@@ -2,7 +2,7 @@
 
 #include "updater/win32/resource.h"
 #include "updater/win32/win32_program_facts.h"
-#include "updater/win32/win32_text.h"
+#include "common/win32/text.h"
 
 #include <commctrl.h>
 

@@ -1,6 +1,7 @@
 #include "updater/win32/win32_program_facts.h"
 
-#include "updater/win32/win32_text.h"
+#include "common/win32/module_path.h"
+#include "common/win32/text.h"
 
 #include <windows.h>
 
@@ -47,18 +48,7 @@ std::optional<VersionResource> readVersionResource(const std::wstring& path) {
     return result;
 }
 
-std::wstring programPath() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) return {};
-        if (n < path.size()) {
-            path.resize(n);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
+std::wstring programPath() { return modulePath(nullptr); }
 
 ProgramFacts currentProgramFacts() {
     ProgramFacts facts;

@@ -1,6 +1,6 @@
 #include "updater/win32/win32_transfer_area.h"
 
-#include "updater/win32/win32_text.h"
+#include "common/win32/text.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,6 +1,6 @@
 #include "updater/win32/win32_updater_app.h"
 
-#include "updater/win32/win32_text.h"
+#include "common/win32/text.h"
 
 namespace qz::win32 {
 

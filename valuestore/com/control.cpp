@@ -124,7 +124,7 @@ void ValtroveControl::publishCollections() {
   ComPtr<CollectionObject> list = CollectionObject::create();
   if (!all || !list) return;
   for (const auto& [name, data] : values) {
-    const std::wstring key = fromAnsi(name);
+    const std::wstring key = widen(name);
     Variant item;
     V_VT(item.get()) = VT_BSTR;
     V_BSTR(item.get()) = ansiToBstr(data);
@@ -261,7 +261,7 @@ std::string ValtroveControl::dataFilePath() const {
 
 std::string ValtroveControl::exactAnsi(std::wstring_view text, const char* parameter) {
   std::string ansi;
-  if (!toAnsiExact(text, ansi))
+  if (!narrowExact(text, ansi))
     throw vs::StoreError(vs::error::invalidArgument, std::string(vs::standardErrorText(vs::error::invalidArgument)) +
                                                          ": " + parameter + " holds characters that the ANSI code page (" +
                                                          std::to_string(GetACP()) + ") cannot hold");
@@ -280,7 +280,7 @@ HRESULT ValtroveControl::runOperation(VARIANT* result, Operation&& operation) {
   try {
     operation();
   } catch (const vs::StoreError& error) {
-    hr = raiseError(error.number, fromAnsi(error.what()), IID__Valtrove);
+    hr = raiseError(error.number, widen(error.what()), IID__Valtrove);
   } catch (const std::bad_alloc&) {
     hr = raiseError(automationError::outOfMemory, IID__Valtrove);
   } catch (const std::exception&) {
@@ -328,8 +328,8 @@ HRESULT STDMETHODCALLTYPE ValtroveControl::GetDataValues(VARIANT* result) {
 // ---- Ambiguity warning --------------------------------------------------------------------------
 
 void ValtroveControl::warnAmbiguous() {
-  const std::wstring text = fromAnsi(vs::kAmbiguousNameMessage);
-  const std::wstring title = fromAnsi(vs::kAmbiguousNameTitle);
+  const std::wstring text = widen(vs::kAmbiguousNameMessage);
+  const std::wstring title = widen(vs::kAmbiguousNameTitle);
   MessageBoxW(GetActiveWindow(), text.c_str(), title.c_str(), MB_ICONEXCLAMATION | MB_OK);
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ValtroveCtrl_h.h"
+#include "common/win32/module_path.h"
 #include "valuestore/com/com_util.h"
 
 namespace vtc {
@@ -96,18 +97,7 @@ T* publishOnce(T*& slot, T* loaded) {
 
 HINSTANCE moduleInstance() { return instance; }
 
-std::wstring modulePath() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(instance, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return {};
-    if (length < path.size()) {
-      path.resize(length);
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
-}
+std::wstring modulePath() { return qz::win32::modulePath(instance); }
 
 void lockModule() { InterlockedIncrement(&lockCount); }
 void unlockModule() { InterlockedDecrement(&lockCount); }

@@ -10,10 +10,13 @@
 #include <string_view>
 #include <utility>
 
+#include "common/win32/handles.h"
 #include "valuestore/core/value_store.h"
 
 namespace vs {
 namespace {
+
+using qz::win32::UniqueFile;
 
 // How long a save waits for a file that another process holds for a moment (a virus scanner, the
 // search indexer, a backup tool), and the pause between two tries.
@@ -61,26 +64,6 @@ std::string systemReason(DWORD err) {
 [[noreturn]] void fail(DWORD err, const std::string& path) {
   throw fileError(errorNumberOf(err), path, systemReason(err));
 }
-
-class Handle {
- public:
-  explicit Handle(HANDLE h) : h_(h) {}
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  ~Handle() {
-    if (valid()) ::CloseHandle(h_);
-  }
-  bool valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
-  HANDLE get() const { return h_; }
-  bool close() {
-    const BOOL ok = ::CloseHandle(h_);
-    h_ = INVALID_HANDLE_VALUE;
-    return ok != FALSE;
-  }
-
- private:
-  HANDLE h_;
-};
 
 bool isFolder(const std::string& path) {
   const DWORD attributes = ::GetFileAttributesA(path.c_str());
@@ -174,7 +157,7 @@ class Win32FileSystem final : public FileSystem {
 
   std::optional<std::string> readFile(const std::string& path) override {
     // Shared for deletion too, so that another process may still replace the file while it is read.
-    Handle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    UniqueFile file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
       const DWORD err = ::GetLastError();
@@ -201,7 +184,7 @@ class Win32FileSystem final : public FileSystem {
     const auto [temp, handle] = createTemporary(target.substr(0, target.find_last_of(L"\\/") + 1), path);
     bool targetGone = false;
     try {
-      Handle file(handle);
+      UniqueFile file(handle);
       while (!content.empty()) {
         const DWORD chunk = content.size() > 0x10000000 ? 0x10000000 : static_cast<DWORD>(content.size());
         DWORD written = 0;
