@@ -34,8 +34,8 @@ TEST(Win32Owners, ReleaseOnceAndHandOverOnMove) {
     EXPECT_FALSE(isOpen(raw));
 
     // What CreateFile gives on failure owns nothing.
-    UniqueFile missing(CreateFileW(L"C:\\no such folder\\no such file", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
-                                   nullptr));
+    UniqueFile missing(
+        CreateFileW(L"C:\\no such folder\\no such file", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     EXPECT_FALSE(missing);
     EXPECT_TRUE(missing.close());
 }

@@ -87,15 +87,15 @@ struct InvalidIsNone {
 };
 
 using UniqueHandle = UniqueAny<NullIsNone<HANDLE, release::closeHandle>>;   // events, threads: CloseHandle
-using UniqueFile = UniqueAny<InvalidIsNone<release::closeHandle>>;           // CreateFile: CloseHandle
-using UniqueFind = UniqueAny<InvalidIsNone<release::findClose>>;             // FindFirstFile: FindClose
-using UniqueRegKey = UniqueAny<NullIsNone<HKEY, release::regCloseKey>>;      // RegCloseKey
-using UniqueFont = UniqueAny<NullIsNone<HFONT, release::deleteObject>>;      // DeleteObject
-using UniqueBitmap = UniqueAny<NullIsNone<HBITMAP, release::deleteObject>>;  // DeleteObject
-using UniqueBrush = UniqueAny<NullIsNone<HBRUSH, release::deleteObject>>;    // DeleteObject
-using UniqueIcon = UniqueAny<NullIsNone<HICON, release::destroyIcon>>;       // created icons: DestroyIcon
-using UniqueDc = UniqueAny<NullIsNone<HDC, release::deleteDC>>;              // CreateCompatibleDC: DeleteDC
-using UniqueGlobal = UniqueAny<NullIsNone<HGLOBAL, release::globalFree>>;    // GlobalAlloc: GlobalFree
+using UniqueFile = UniqueAny<InvalidIsNone<release::closeHandle>>;          // CreateFile: CloseHandle
+using UniqueFind = UniqueAny<InvalidIsNone<release::findClose>>;            // FindFirstFile: FindClose
+using UniqueRegKey = UniqueAny<NullIsNone<HKEY, release::regCloseKey>>;     // RegCloseKey
+using UniqueFont = UniqueAny<NullIsNone<HFONT, release::deleteObject>>;     // DeleteObject
+using UniqueBitmap = UniqueAny<NullIsNone<HBITMAP, release::deleteObject>>; // DeleteObject
+using UniqueBrush = UniqueAny<NullIsNone<HBRUSH, release::deleteObject>>;   // DeleteObject
+using UniqueIcon = UniqueAny<NullIsNone<HICON, release::destroyIcon>>;      // created icons: DestroyIcon
+using UniqueDc = UniqueAny<NullIsNone<HDC, release::deleteDC>>;             // CreateCompatibleDC: DeleteDC
+using UniqueGlobal = UniqueAny<NullIsNone<HGLOBAL, release::globalFree>>;   // GlobalAlloc: GlobalFree
 using RegKey = UniqueRegKey;
 
 // The device context of a window (of the screen for nullptr) from GetDC, given back with ReleaseDC.
@@ -151,8 +151,7 @@ private:
 class Bstr {
 public:
     Bstr() = default;
-    explicit Bstr(std::wstring_view text)
-        : value_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+    explicit Bstr(std::wstring_view text) : value_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
     Bstr(const Bstr&) = delete;
     Bstr& operator=(const Bstr&) = delete;
     Bstr(Bstr&& other) noexcept : value_(std::exchange(other.value_, nullptr)) {}

@@ -24,10 +24,8 @@ bool parseWhole(std::string_view text, long min, long max, long& value) {
 bool parseSeconds(std::string_view text, double min, double max, double& value) {
     if (text.empty() || text.front() < '0' || text.front() > '9') return false;
     double parsed = 0;
-    const auto [end, ec] =
-        std::from_chars(text.data(), text.data() + text.size(), parsed, std::chars_format::fixed);
-    if (ec != std::errc{} || end != text.data() + text.size() || !(parsed >= min && parsed <= max))
-        return false;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), parsed, std::chars_format::fixed);
+    if (ec != std::errc{} || end != text.data() + text.size() || !(parsed >= min && parsed <= max)) return false;
     value = parsed;
     return true;
 }
@@ -236,8 +234,8 @@ std::string usageText() {
     text += "  -h, --help          show this help and exit\n";
     text += "  -V, --version       show the version and exit\n";
     text += "\n";
-    text += "FIRMWARE must be a readable file of 1 to " +
-            std::to_string(SerialTransferControl::kMaxImageSize) + " bytes.\n";
+    text += "FIRMWARE must be a readable file of 1 to " + std::to_string(SerialTransferControl::kMaxImageSize) +
+            " bytes.\n";
     text += "Ctrl-C stops the upload at any point, on every port; a running transfer is\n";
     text += "cancelled (CAN CAN).\n";
     text += "\n";

@@ -33,8 +33,8 @@ struct CliOptions {
 };
 
 struct ParseResult {
-    CliOptions options;   // what was understood, also on error (json tells how to report it)
-    std::string error;    // empty when the command line is valid
+    CliOptions options; // what was understood, also on error (json tells how to report it)
+    std::string error;  // empty when the command line is valid
     bool ok() const { return error.empty(); }
 };
 

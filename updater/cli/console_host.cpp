@@ -14,8 +14,8 @@ constexpr std::chrono::milliseconds kInputWait{20};
 constexpr std::chrono::milliseconds kSleepSlice{20};
 } // namespace
 
-ConsoleUploadHost::ConsoleUploadHost(UpdaterState& state, const std::atomic<bool>& interrupted,
-                                     Clock clock, Sleeper sleeper)
+ConsoleUploadHost::ConsoleUploadHost(UpdaterState& state, const std::atomic<bool>& interrupted, Clock clock,
+                                     Sleeper sleeper)
     : state_(state), interrupted_(interrupted), clock_(std::move(clock)), sleeper_(std::move(sleeper)) {}
 
 std::chrono::steady_clock::time_point ConsoleUploadHost::now() const {

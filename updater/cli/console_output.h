@@ -2,8 +2,8 @@
 // What the tool prints while it runs: phase lines, the transfer's progress (one redrawn line
 // on a terminal, a plain line at each tenth otherwise) and the error line.
 
-#include "updater/core/serial_transfer_control.h"
 #include "updater/cli/progress_format.h"
+#include "updater/core/serial_transfer_control.h"
 
 #include <chrono>
 #include <functional>

@@ -15,9 +15,9 @@ namespace qz::cli {
 
 // A port named on the command line.
 struct PortName {
-    std::string device;      // what the transport opens ("/dev/ttyUSB0", "\\.\COM3")
-    std::string label;       // what the user calls it ("/dev/ttyUSB0", "COM3")
-    std::int16_t comPort = 1;// the window's port number (1 where the name has none)
+    std::string device;       // what the transport opens ("/dev/ttyUSB0", "\\.\COM3")
+    std::string label;        // what the user calls it ("/dev/ttyUSB0", "COM3")
+    std::int16_t comPort = 1; // the window's port number (1 where the name has none)
     // Equal for two names of one port ("COM3" and "3"; two links to one device).
     std::string identity;
 };

@@ -132,13 +132,12 @@ PortAttempt PortUpload::run(const PortSinks& sinks) {
                   " (no start character \"%\" on " + name_.label + " within " +
                   std::to_string(uploadOptions.timeoutLimit) + " s)";
         break;
-    case Outcome::firmwareUnreadable:
-        message = "cannot read firmware: " + transfer.detail;
-        break;
+    case Outcome::firmwareUnreadable: message = "cannot read firmware: " + transfer.detail; break;
     case Outcome::transferFailed:
-        message = result.transferStatus ? "transfer failed: " + std::string(transferStatusText(*result.transferStatus)) +
-                                              " (" + transfer.detail + ")"
-                                        : "transfer failed: " + control.lastError();
+        message = result.transferStatus
+                      ? "transfer failed: " + std::string(transferStatusText(*result.transferStatus)) + " (" +
+                            transfer.detail + ")"
+                      : "transfer failed: " + control.lastError();
         break;
     case Outcome::interrupted:
         switch (phase) {

@@ -43,8 +43,7 @@ void PortsDisplay::clearLocked() {
 void PortsDisplay::drawLocked() {
     std::string text;
     if (drawnLines_ > 0) text = "\x1b[" + std::to_string(drawnLines_) + "A";
-    for (std::size_t port = 0; port < labels_.size(); ++port)
-        text += std::string(kClearLine) + portLine(port) + "\n";
+    for (std::size_t port = 0; port < labels_.size(); ++port) text += std::string(kClearLine) + portLine(port) + "\n";
     human_(text);
     drawnLines_ = labels_.size();
     lastDrawn_ = now();

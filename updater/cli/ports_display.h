@@ -19,8 +19,7 @@ public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
     // `human` takes the ports' lines, events and notes; `errors` the error lines.
-    PortsDisplay(Sink human, Sink errors, bool terminal, bool quiet, std::vector<std::string> labels,
-                 Clock clock = {});
+    PortsDisplay(Sink human, Sink errors, bool terminal, bool quiet, std::vector<std::string> labels, Clock clock = {});
 
     std::size_t ports() const { return labels_.size(); }
     const std::string& label(std::size_t port) const { return labels_[port]; }
@@ -57,7 +56,7 @@ private:
     Clock clock_;
     std::mutex mutex_;
     std::vector<std::string> states_; // each port's line on a terminal
-    std::size_t drawnLines_ = 0;       // the ports' lines now on screen
+    std::size_t drawnLines_ = 0;      // the ports' lines now on screen
     bool closed_ = false;
     std::chrono::steady_clock::time_point lastDrawn_{};
 };

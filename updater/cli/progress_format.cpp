@@ -66,9 +66,7 @@ std::string leftText(const XmodemProgress& progress, double elapsedSeconds) {
     return (left ? formatDuration(*left) : std::string("-:--")) + " left";
 }
 
-std::string retriesText(unsigned retries) {
-    return std::to_string(retries) + (retries == 1 ? " retry" : " retries");
-}
+std::string retriesText(unsigned retries) { return std::to_string(retries) + (retries == 1 ? " retry" : " retries"); }
 
 std::string progressBarLine(const XmodemProgress& progress, double elapsedSeconds, int barWidth, bool blocks) {
     const int percent = percentDone(progress);
@@ -80,7 +78,8 @@ std::string progressBarLine(const XmodemProgress& progress, double elapsedSecond
     char number[8];
     std::snprintf(number, sizeof number, "%3d%%", percent);
     line += number;
-    if (blocks) line += ' ' + std::to_string(progress.blocksAcked) + '/' + std::to_string(progress.blocksTotal) + " blk";
+    if (blocks)
+        line += ' ' + std::to_string(progress.blocksAcked) + '/' + std::to_string(progress.blocksTotal) + " blk";
     line += ' ' + formatBytes(progress.bytesAcked);
     line += ' ' + rateText(progress, elapsedSeconds);
     line += ' ' + retriesText(progress.retries);

@@ -228,10 +228,9 @@ private:
     std::unique_ptr<PortsDisplay> makeDisplay() {
         std::vector<std::string> labels;
         for (const PortName& name : names_) labels.push_back(name.label);
-        return std::make_unique<PortsDisplay>(
-            [this](std::string_view text) { platform_.write(humanStream_, text); },
-            [this](std::string_view text) { platform_.write(Stream::err, text); },
-            platform_.isTerminal(humanStream_), options_.quiet, std::move(labels));
+        return std::make_unique<PortsDisplay>([this](std::string_view text) { platform_.write(humanStream_, text); },
+                                              [this](std::string_view text) { platform_.write(Stream::err, text); },
+                                              platform_.isTerminal(humanStream_), options_.quiet, std::move(labels));
     }
 
     // Runs `work(port)` for every port at once, one thread each; an exception ends only its port.
@@ -292,11 +291,10 @@ private:
             outcomes.push_back(report.outcome);
             const XmodemProgress none{};
             const XmodemProgress& transfer = report.transfer ? *report.transfer : none;
-            display->note(padded(names_[port].label, width) + "  " +
-                          padded(std::string(outcomeName(report.outcome)), 19) +
-                          padded(std::to_string(transfer.bytesAcked), 10, true) +
-                          padded(std::to_string(transfer.retries), 9, true) +
-                          padded(printed("%.1f", report.seconds), 9, true));
+            display->note(
+                padded(names_[port].label, width) + "  " + padded(std::string(outcomeName(report.outcome)), 19) +
+                padded(std::to_string(transfer.bytesAcked), 10, true) +
+                padded(std::to_string(transfer.retries), 9, true) + padded(printed("%.1f", report.seconds), 9, true));
         }
         return exitCode(combinedOutcome(outcomes));
     }
@@ -335,8 +333,7 @@ private:
                 if (interruptRaised()) break;
                 if (report.outcome == Outcome::timedOut) continue; // no controller yet: wait on
                 // The port cannot be opened, or went away: wait until it is back.
-                if (!portAway || attempt.lineLost)
-                    display->event(port, "waiting for the port: " + report.message);
+                if (!portAway || attempt.lineLost) display->event(port, "waiting for the port: " + report.message);
                 portAway = true;
                 if (display->terminal()) display->status(port, tallyText() + " | waiting for the port");
                 pauseUnlessInterrupted(kPortRetry);

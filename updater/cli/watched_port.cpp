@@ -51,8 +51,8 @@ void WatchedPort::waitForInput(std::chrono::milliseconds limit) {
     if (got.status == ReadStatus::data) {
         ahead_.insert(ahead_.end(), chunk, chunk + got.count);
     } else if (got.status == ReadStatus::error) {
-        std::this_thread::sleep_for(limit - std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                std::chrono::steady_clock::now() - started));
+        std::this_thread::sleep_for(
+            limit - std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started));
     }
 }
 

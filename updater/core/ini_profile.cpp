@@ -22,9 +22,8 @@ std::string_view trim(std::string_view s) {
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool equalNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return lower(x) == lower(y);
-           });
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == lower(y); });
 }
 
 enum class LineKind { Blank, Section, Key, Other };
@@ -112,9 +111,8 @@ std::string fitBuffer(std::string_view value, std::size_t bufferSize) {
 
 } // namespace
 
-std::string IniProfile::readString(std::string_view section, std::string_view key,
-                                   std::string_view defaultValue, std::size_t bufferSize,
-                                   std::string_view file) {
+std::string IniProfile::readString(std::string_view section, std::string_view key, std::string_view defaultValue,
+                                   std::size_t bufferSize, std::string_view file) {
     if (bufferSize == 0) return {};
     const auto content = readFile(file);
     if (content) {

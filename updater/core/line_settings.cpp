@@ -35,11 +35,16 @@ std::optional<std::uint32_t> parseWhole(std::string_view field) {
 std::optional<Parity> parseParity(std::string_view field) {
     if (field.size() != 1) return std::nullopt;
     switch (field.front()) {
-    case 'N': case 'n': return Parity::none;
-    case 'E': case 'e': return Parity::even;
-    case 'O': case 'o': return Parity::odd;
-    case 'M': case 'm': return Parity::mark;
-    case 'S': case 's': return Parity::space;
+    case 'N':
+    case 'n': return Parity::none;
+    case 'E':
+    case 'e': return Parity::even;
+    case 'O':
+    case 'o': return Parity::odd;
+    case 'M':
+    case 'm': return Parity::mark;
+    case 'S':
+    case 's': return Parity::space;
     default: return std::nullopt;
     }
 }
@@ -68,8 +73,7 @@ LineSettingsParse parseLineSettings(std::string_view text) {
 
     const auto baud = parseWhole(fields[0]);
     if (!baud) return refuse(text, "the baud rate is not a number");
-    if (std::find(kStandardBaudRates.begin(), kStandardBaudRates.end(), *baud) ==
-        kStandardBaudRates.end())
+    if (std::find(kStandardBaudRates.begin(), kStandardBaudRates.end(), *baud) == kStandardBaudRates.end())
         return refuse(text, "unsupported baud rate");
 
     const auto parity = parseParity(fields[1]);
@@ -80,10 +84,8 @@ LineSettingsParse parseLineSettings(std::string_view text) {
 
     const auto stopBits = parseStopBits(fields[3]);
     if (!stopBits) return refuse(text, "stop bits must be 1, 1.5 or 2");
-    if (*stopBits == StopBits::onePointFive && *dataBits != 5)
-        return refuse(text, "1.5 stop bits need 5 data bits");
-    if (*stopBits == StopBits::two && *dataBits == 5)
-        return refuse(text, "2 stop bits cannot go with 5 data bits");
+    if (*stopBits == StopBits::onePointFive && *dataBits != 5) return refuse(text, "1.5 stop bits need 5 data bits");
+    if (*stopBits == StopBits::two && *dataBits == 5) return refuse(text, "2 stop bits cannot go with 5 data bits");
 
     LineSettingsParse result;
     result.settings = LineSettings{*baud, *parity, static_cast<int>(*dataBits), *stopBits};

@@ -19,8 +19,7 @@ enum class Parity { none, even, odd, mark, space };
 enum class StopBits { one, onePointFive, two };
 
 inline constexpr std::array<std::uint32_t, 17> kStandardBaudRates = {
-    110,   300,   600,    1200,   2400,   4800,   9600,   14400,  19200,
-    38400, 57600, 115200, 128000, 230400, 256000, 460800, 921600};
+    110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 57600, 115200, 128000, 230400, 256000, 460800, 921600};
 
 struct LineSettings {
     std::uint32_t baud = 9600;

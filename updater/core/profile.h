@@ -21,9 +21,8 @@ public:
     // Reads `key` of `section` in `file` as a read into a buffer of `bufferSize` characters
     // would: returns the copied characters, at most bufferSize - 1 of them. A missing file,
     // section or key gives `defaultValue` (cut the same way).
-    virtual std::string readString(std::string_view section, std::string_view key,
-                                   std::string_view defaultValue, std::size_t bufferSize,
-                                   std::string_view file) = 0;
+    virtual std::string readString(std::string_view section, std::string_view key, std::string_view defaultValue,
+                                   std::size_t bufferSize, std::string_view file) = 0;
 
     // Stores `value` under `key` in `section` of `file`, creating the file, the section or the
     // key when missing. False when the file cannot be written.

@@ -54,9 +54,9 @@ enum class Handshaking { none = 0, xonXoff = 1, rtsCts = 2, rtsCtsAndXonXoff = 3
 // What a port is opened with besides its line settings.
 struct PortOptions {
     Handshaking handshaking = Handshaking::none;
-    bool dtr = true;  // DTR raised while open
-    bool rts = false; // RTS raised while open (ignored while RTS/CTS handshaking drives it)
-    std::size_t inputBufferSize = 1024;  // driver buffer sizes where the system lets us choose
+    bool dtr = true;                    // DTR raised while open
+    bool rts = false;                   // RTS raised while open (ignored while RTS/CTS handshaking drives it)
+    std::size_t inputBufferSize = 1024; // driver buffer sizes where the system lets us choose
     std::size_t outputBufferSize = 512;
 };
 
@@ -65,8 +65,7 @@ public:
     virtual ~SerialPort() = default;
 
     // Opens the device ("\\.\COM3", "/dev/ttyUSB0") and sets the line. Fails on an open port.
-    virtual PortStatus open(const std::string& device, const LineSettings& line,
-                            const PortOptions& options) = 0;
+    virtual PortStatus open(const std::string& device, const LineSettings& line, const PortOptions& options) = 0;
     // Closes the port and restores the line as it was before opening. Output still queued gets
     // a bounded time to leave (the time its bytes take on the line plus a margin), then is
     // dropped: close never blocks for long. Closing a closed port does nothing.
@@ -91,8 +90,7 @@ public:
 };
 
 // Text for a failure of `operation` on `device` from the system's own words.
-inline std::string portErrorMessage(const std::string& device, std::string_view operation,
-                                    std::string_view reason) {
+inline std::string portErrorMessage(const std::string& device, std::string_view operation, std::string_view reason) {
     std::string message = "serial port ";
     message += device;
     message += ": ";

@@ -278,7 +278,8 @@ bool SerialTransferControl::setPacketTimeout(float seconds) {
 }
 
 bool SerialTransferControl::setEotTimeout(float seconds) {
-    if (!(seconds >= 0.1f && seconds <= 60.0f)) return fail("the end-of-transmission time-out must be 0.1 to 60 seconds");
+    if (!(seconds >= 0.1f && seconds <= 60.0f))
+        return fail("the end-of-transmission time-out must be 0.1 to 60 seconds");
     eotTimeout_ = seconds;
     return true;
 }
@@ -329,8 +330,7 @@ XmodemOptions SerialTransferControl::xmodemOptions() const {
 namespace {
 
 // Reads the whole file, or says why not.
-std::optional<std::vector<std::uint8_t>> readImage(const std::string& path, std::uintmax_t limit,
-                                                   std::string& why) {
+std::optional<std::vector<std::uint8_t>> readImage(const std::string& path, std::uintmax_t limit, std::string& why) {
     if (path.empty()) {
         why = "no file name given";
         return std::nullopt;

@@ -44,11 +44,11 @@ std::string_view transferStatusText(std::int16_t status);
 
 // The current or last transfer, as a window shows it.
 struct TransferReport {
-    std::string fileName;   // SendFileName of that transfer
-    bool running = false;   // SendFile has not returned yet
-    XmodemProgress progress; // blocks, bytes, retries, mode, phase
+    std::string fileName;                      // SendFileName of that transfer
+    bool running = false;                      // SendFile has not returned yet
+    XmodemProgress progress;                   // blocks, bytes, retries, mode, phase
     std::int16_t status = kTransferNotStarted; // final status once it has ended
-    std::string detail;     // what ended it, in words
+    std::string detail;                        // what ended it, in words
 };
 
 class SerialTransferControl final : public TransferControl {
@@ -87,44 +87,50 @@ public:
     std::string lastError() const override;
 
     // Further members, with their design-time values.
-    std::int16_t inputLength() const { return inputLength_; }             // 0
-    std::int32_t handshaking() const { return handshaking_; }             // 0
-    std::int16_t inputBufferSize() const { return inputBufferSize_; }     // 1024
-    std::int16_t outputBufferSize() const { return outputBufferSize_; }   // 512
-    std::int32_t inputMode() const { return inputMode_; }                 // 0
-    bool enableCancel() const { return enableCancel_; }                   // false
-    bool nullDiscard() const { return nullDiscard_; }                     // false
+    std::int16_t inputLength() const { return inputLength_; }           // 0
+    std::int32_t handshaking() const { return handshaking_; }           // 0
+    std::int16_t inputBufferSize() const { return inputBufferSize_; }   // 1024
+    std::int16_t outputBufferSize() const { return outputBufferSize_; } // 512
+    std::int32_t inputMode() const { return inputMode_; }               // 0
+    bool enableCancel() const { return enableCancel_; }                 // false
+    bool nullDiscard() const { return nullDiscard_; }                   // false
 
     // Seconds to wait for the answer to a block before sending it again (0.1 to 60).
     bool setPacketTimeout(float seconds);
-    float packetTimeout() const { return packetTimeout_; }                 // 1.0
+    float packetTimeout() const { return packetTimeout_; } // 1.0
     // Seconds to wait for the answer to the end of transmission (0.1 to 60).
     bool setEotTimeout(float seconds);
-    float eotTimeout() const { return eotTimeout_; }                       // 3.0
+    float eotTimeout() const { return eotTimeout_; } // 3.0
     // Seconds to wait for the receiver's first request (1 to 600).
     bool setStartTimeout(float seconds);
-    float startTimeout() const { return startTimeout_; }                   // 30.0
+    float startTimeout() const { return startTimeout_; } // 30.0
     // Byte that fills up the last block (0 to 255).
     bool setPadCharacter(std::int16_t value);
-    std::int16_t padCharacter() const { return padCharacter_; }           // 26
+    std::int16_t padCharacter() const { return padCharacter_; } // 26
     // Failed attempts at one block (and EOTs sent) before the transfer ends (1 to 100).
     bool setMaxErrors(std::int16_t value);
-    std::int16_t maxErrors() const { return maxErrors_; }                 // 10
+    std::int16_t maxErrors() const { return maxErrors_; } // 10
     // DTR and RTS while the port is open; applied at once on an open port.
     bool setDtrEnable(bool value);
-    bool dtrEnable() const { return dtrEnable_; }                         // true
+    bool dtrEnable() const { return dtrEnable_; } // true
     bool setRtsEnable(bool value);
-    bool rtsEnable() const { return rtsEnable_; }                         // false
-    bool setUseCrc(bool value) { useCrc_ = value; return true; }
-    bool useCrc() const { return useCrc_; }                               // false
-    bool setDisplayStatus(bool value) { displayStatus_ = value; return true; }
-    bool displayStatus() const { return displayStatus_; }                 // true
+    bool rtsEnable() const { return rtsEnable_; } // false
+    bool setUseCrc(bool value) {
+        useCrc_ = value;
+        return true;
+    }
+    bool useCrc() const { return useCrc_; } // false
+    bool setDisplayStatus(bool value) {
+        displayStatus_ = value;
+        return true;
+    }
+    bool displayStatus() const { return displayStatus_; } // true
     bool setParityReplace(std::string_view value);
-    const std::string& parityReplace() const { return parityReplace_; }   // "?"
+    const std::string& parityReplace() const { return parityReplace_; } // "?"
     bool setOnCommReceiveThreshold(std::int16_t value);
     std::int16_t onCommReceiveThreshold() const { return receiveThreshold_; } // 0
     bool setOnCommSendThreshold(std::int16_t value);
-    std::int16_t onCommSendThreshold() const { return sendThreshold_; }   // 0
+    std::int16_t onCommSendThreshold() const { return sendThreshold_; } // 0
 
     // Device naming: an explicit device path (a command-line tool's "/dev/ttyUSB0") wins over
     // the name made from CommPort; empty goes back to CommPort.

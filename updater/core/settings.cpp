@@ -32,8 +32,7 @@ std::optional<double> parseDecimal(std::string_view text) {
         return std::nullopt;
     }
     double value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value,
-                                           std::chars_format::general);
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
     if (ec != std::errc{} || end != text.data() + text.size() || !std::isfinite(value)) return std::nullopt;
     return negative ? -value : value;
 }
@@ -42,8 +41,7 @@ std::optional<double> parseDecimal(std::string_view text) {
 
 namespace Module2 {
 
-std::string ReadSetting(Profile& profile, std::string_view section, std::string_view key,
-                        std::string_view file) {
+std::string ReadSetting(Profile& profile, std::string_view section, std::string_view key, std::string_view file) {
     try {
         // A 255-character buffer: at most 254 characters come back.
         std::string value = profile.readString(section, key, "Default", 255, file);
@@ -58,8 +56,8 @@ std::string ReadSetting(Profile& profile, std::string_view section, std::string_
     }
 }
 
-void WriteSetting(Profile& profile, std::string_view section, std::string_view key,
-                  std::string_view value, std::string_view file) {
+void WriteSetting(Profile& profile, std::string_view section, std::string_view key, std::string_view value,
+                  std::string_view file) {
     try {
         profile.writeString(section, key, value, file);
     } catch (const std::exception&) {

@@ -16,15 +16,15 @@ namespace qz {
 // Values read through TransferStatus after SendFile. 1000 means the receiver acknowledged
 // every block and the end of transmission; every other value is a failure.
 enum TransferStatusCode : std::int16_t {
-    kTransferNotStarted = 0,       // SendFile not called since the port was opened
-    kTransferComplete = 1000,      // every block and the EOT acknowledged
-    kTransferCancelled = 1001,     // the receiver sent two CAN in a row
-    kTransferTimedOut = 1002,      // the receiver never started, or stopped answering
-    kTransferTooManyErrors = 1003, // MaxErrors retries of one block (or of the EOT) used up
-    kTransferFileUnreadable = 1004,// SendFileName missing, a folder, unreadable or too large
-    kTransferPortNotOpen = 1005,   // SendFile called with the port closed
-    kTransferLineError = 1006,     // the port failed while sending
-    kTransferAborted = 1007,       // stopped from this side (window closing, Ctrl-C)
+    kTransferNotStarted = 0,        // SendFile not called since the port was opened
+    kTransferComplete = 1000,       // every block and the EOT acknowledged
+    kTransferCancelled = 1001,      // the receiver sent two CAN in a row
+    kTransferTimedOut = 1002,       // the receiver never started, or stopped answering
+    kTransferTooManyErrors = 1003,  // MaxErrors retries of one block (or of the EOT) used up
+    kTransferFileUnreadable = 1004, // SendFileName missing, a folder, unreadable or too large
+    kTransferPortNotOpen = 1005,    // SendFile called with the port closed
+    kTransferLineError = 1006,      // the port failed while sending
+    kTransferAborted = 1007,        // stopped from this side (window closing, Ctrl-C)
 };
 
 class TransferControl {
@@ -62,7 +62,7 @@ public:
     virtual bool setHandshaking(std::int32_t value) = 0; // 0 none, 1 XON/XOFF, 2 RTS/CTS, 3 both
     virtual bool setInputBufferSize(std::int16_t value) = 0;
     virtual bool setOutputBufferSize(std::int16_t value) = 0;
-    virtual bool setInputMode(std::int32_t value) = 0;   // 0 text, 1 binary
+    virtual bool setInputMode(std::int32_t value) = 0; // 0 text, 1 binary
 
     // The two Boolean options the updater sets: EnableCancel (a local cancel and the
     // receiver's CAN end a transfer), set True after opening; NullDiscard (drop NUL bytes from

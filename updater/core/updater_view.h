@@ -73,8 +73,7 @@ inline constexpr std::array<ControlLayout, 10> kWindowLayout{{
     {ControlId::Frame2, "Frame2", ControlKind::Frame, "File To Upload", 120, 960, 7575, 1815, 9},
     {ControlId::FileText, "FileText", ControlKind::TextBox, "", 360, 1320, 6015, 405, 1},
     {ControlId::Browse, "Browse", ControlKind::Button, "&Browse", 6600, 1080, 975, 375, 0},
-    {ControlId::UpLoad, "UpLoad", ControlKind::Button, "&Wait For Controller Then Upload", 2520, 1920,
-     2775, 615, 5},
+    {ControlId::UpLoad, "UpLoad", ControlKind::Button, "&Wait For Controller Then Upload", 2520, 1920, 2775, 615, 5},
     {ControlId::Status, "Status", ControlKind::Label, "Status:  ", 2160, 2880, 4575, 255, 2},
     {ControlId::BravlinkCRC2, "BravlinkCRC2", ControlKind::TransferArea, "", 1560, 3240, 4815, 2415, 7},
     {ControlId::Exit, "Exit", ControlKind::Button, "E&xit", 3120, 5820, 1695, 495, 6},
@@ -101,8 +100,8 @@ enum class MessageResult { Ok, Cancel };
 
 // Facts the platform knows about the program (the shell reads the version resource).
 struct ProgramFacts {
-    std::string folder;         // folder holding the program, no trailing separator
-    char pathSeparator = '\\';  // joins folder and file name
+    std::string folder;        // folder holding the program, no trailing separator
+    char pathSeparator = '\\'; // joins folder and file name
     int versionMajor = 0;
     int versionMinor = 0;
     int versionRevision = 0;

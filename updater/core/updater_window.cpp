@@ -189,4 +189,3 @@ void UpdaterWindow::setTimerEnabled(bool enabled) { view_.setTimer1Enabled(enabl
 void UpdaterWindow::setInputEnabled(ControlId control, bool enabled) { view_.setEnabled(control, enabled); }
 
 } // namespace qz
-

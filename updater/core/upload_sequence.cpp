@@ -18,8 +18,7 @@ std::string portFailureMessage(std::int16_t comPort) {
            " is in use by another program or doesn't exist on your computer. Please check and try again";
 }
 
-UploadSequence::UploadSequence(TransferControl& control, UploadHost& host, UpdaterState& state,
-                               UploadOptions options)
+UploadSequence::UploadSequence(TransferControl& control, UploadHost& host, UpdaterState& state, UploadOptions options)
     : control_(control), host_(host), state_(state), options_(std::move(options)) {}
 
 bool UploadSequence::OpenSerialPort() {
@@ -29,9 +28,9 @@ bool UploadSequence::OpenSerialPort() {
         if (!isOpen) return false;
         if (*isOpen) return true; // already open: keeps its settings
         return control_.setCommPort(state_.ComPort) && control_.setSettings(kOpenSettings) &&
-               control_.setInputLength(0) && control_.setHandshaking(0) &&
-               control_.setInputBufferSize(1024) && control_.setOutputBufferSize(1024) &&
-               control_.setInputMode(0) && control_.setPortOpen(true) && control_.setEnableCancel(true);
+               control_.setInputLength(0) && control_.setHandshaking(0) && control_.setInputBufferSize(1024) &&
+               control_.setOutputBufferSize(1024) && control_.setInputMode(0) && control_.setPortOpen(true) &&
+               control_.setEnableCancel(true);
     }();
     if (opened) return true;
 

@@ -19,10 +19,10 @@ namespace qz {
 
 // State fields of the updater that the sequence reads and writes (owned by the window).
 struct UpdaterState {
-    std::int16_t ComPort = 0;    // port number given to the control's CommPort
-    std::string FileToUpLoad;    // full path of the firmware file; empty: none chosen
-    std::uint8_t SerialTimer = 0;// seconds counter raised by each Timer1 tick
-    bool PortError = false;      // set when opening the port failed
+    std::int16_t ComPort = 0;     // port number given to the control's CommPort
+    std::string FileToUpLoad;     // full path of the firmware file; empty: none chosen
+    std::uint8_t SerialTimer = 0; // seconds counter raised by each Timer1 tick
+    bool PortError = false;       // set when opening the port failed
 };
 
 // One Timer1 tick: SerialTimer + 1, staying at 255 once there (no wrap back to 0).
@@ -82,8 +82,7 @@ inline constexpr std::string_view kOpenSettings = "19200, N, 8, 1";
 inline constexpr std::string_view kWakeCommand = "7*450263\r";
 inline constexpr std::string_view kStatusIdle = "Status: Idle";
 inline constexpr std::string_view kStatusWaiting = "Status: Waiting for Bootloader Start Character";
-inline constexpr std::string_view kStatusStartReceived =
-    "Status: Start Character Received. Uploading Firmware....";
+inline constexpr std::string_view kStatusStartReceived = "Status: Start Character Received. Uploading Firmware....";
 inline constexpr std::string_view kStatusUploadStarted = "Status: Upload Sequence Started";
 inline constexpr std::string_view kTimeoutMessage = "Serial Timeout. Please check QZ450 serial connection";
 inline constexpr std::string_view kSuccessMessage = "File Transfer Complete";
@@ -94,8 +93,7 @@ std::string portFailureMessage(std::int16_t comPort);
 
 class UploadSequence {
 public:
-    UploadSequence(TransferControl& control, UploadHost& host, UpdaterState& state,
-                   UploadOptions options = {});
+    UploadSequence(TransferControl& control, UploadHost& host, UpdaterState& state, UploadOptions options = {});
 
     // The whole sequence (the click on UpLoad). Returns when the window is idle again.
     UploadResult run();

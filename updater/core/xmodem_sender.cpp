@@ -134,18 +134,15 @@ XmodemResult XmodemSender::finish(TransferStatusCode status, std::string detail)
 XmodemResult XmodemSender::finishOn(Answer answer, const char* during) {
     std::string where = std::string(" ") + during;
     switch (answer) {
-    case Answer::cancelled:
-        return finish(kTransferCancelled, "the receiver cancelled" + where);
+    case Answer::cancelled: return finish(kTransferCancelled, "the receiver cancelled" + where);
     case Answer::aborted:
         if (options_.cancelOnAbort) {
             static constexpr std::uint8_t cancel[] = {CAN, CAN};
             (void)writeBytes(cancel);
         }
         return finish(kTransferAborted, "aborted" + where);
-    case Answer::lineError:
-        return finish(kTransferLineError, "the line failed" + where);
-    default:
-        return finish(kTransferTimedOut, "no answer" + where);
+    case Answer::lineError: return finish(kTransferLineError, "the line failed" + where);
+    default: return finish(kTransferTimedOut, "no answer" + where);
     }
 }
 
@@ -165,8 +162,7 @@ XmodemResult XmodemSender::send(std::span<const std::uint8_t> image) {
             progress_.mode = answer == Answer::crcRequest ? XmodemMode::crc16 : XmodemMode::checksum;
             break;
         }
-        if (answer == Answer::timedOut)
-            return finish(kTransferTimedOut, "the receiver never asked for the file");
+        if (answer == Answer::timedOut) return finish(kTransferTimedOut, "the receiver never asked for the file");
         if (answer != Answer::ack) return finishOn(answer, "before the first block");
     }
     takeQueuedRequests();
@@ -178,7 +174,7 @@ XmodemResult XmodemSender::send(std::span<const std::uint8_t> image) {
     bool inStep = false;
     for (std::size_t index = 0; index < progress_.blocksTotal; ++index) {
         buildFrame(image, index);
-        int copies = 0;  // copies of this block written
+        int copies = 0;   // copies of this block written
         int answered = 0; // answers that surely belong to one of those copies
         int errors = 0;
         int timeouts = 0;
@@ -220,14 +216,12 @@ XmodemResult XmodemSender::send(std::span<const std::uint8_t> image) {
                     resend = true;
                     inStep = false;
                     break;
-                default:
-                    return finishOn(answer, "while sending a block");
+                default: return finishOn(answer, "while sending a block");
                 }
             }
             if (acked) break;
             if (errors >= options_.maxErrors) {
-                if (timeouts == errors)
-                    return finish(kTransferTimedOut, "the receiver stopped answering");
+                if (timeouts == errors) return finish(kTransferTimedOut, "the receiver stopped answering");
                 return finish(kTransferTooManyErrors, "too many errors on one block");
             }
             ++progress_.retries;
@@ -267,11 +261,12 @@ XmodemResult XmodemSender::send(std::span<const std::uint8_t> image) {
         Answer answer = Answer::crcRequest;
         while (answer == Answer::crcRequest) answer = await(deadline);
         if (answer == Answer::ack) return finish(kTransferComplete, "complete");
-        if (answer == Answer::timedOut) ++timeouts;
-        else if (answer != Answer::nak) return finishOn(answer, "while ending");
+        if (answer == Answer::timedOut)
+            ++timeouts;
+        else if (answer != Answer::nak)
+            return finishOn(answer, "while ending");
         if (attempt >= options_.eotAttempts) {
-            if (timeouts == attempt)
-                return finish(kTransferTimedOut, "the receiver did not acknowledge the end");
+            if (timeouts == attempt) return finish(kTransferTimedOut, "the receiver did not acknowledge the end");
             return finish(kTransferTooManyErrors, "the receiver refused the end of transmission");
         }
         ++progress_.retries;

@@ -48,9 +48,14 @@ tcflag_t characterSize(int dataBits) {
 
 PortErrorKind kindOfOpenError(int error) {
     switch (error) {
-    case ENOENT: case ENODEV: case ENXIO: case ENOTDIR: return PortErrorKind::noSuchDevice;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case ENOTDIR: return PortErrorKind::noSuchDevice;
     case EBUSY: return PortErrorKind::inUse;
-    case EACCES: case EPERM: case EROFS: return PortErrorKind::accessDenied;
+    case EACCES:
+    case EPERM:
+    case EROFS: return PortErrorKind::accessDenied;
     default: return PortErrorKind::io;
     }
 }
@@ -78,8 +83,7 @@ PortStatus PosixSerialPort::failure(PortErrorKind kind, const char* operation, i
     return PortStatus::failure(kind, portErrorMessage(device_, operation, std::strerror(error)));
 }
 
-PortStatus PosixSerialPort::open(const std::string& device, const LineSettings& line,
-                                 const PortOptions& options) {
+PortStatus PosixSerialPort::open(const std::string& device, const LineSettings& line, const PortOptions& options) {
     if (fd_ >= 0) {
         return PortStatus::failure(PortErrorKind::inUse,
                                    portErrorMessage(device, "open", "this port object is already open on " + device_));
@@ -146,8 +150,9 @@ void PosixSerialPort::restoreLatency() noexcept {
 PortStatus PosixSerialPort::applyLine(const LineSettings& line, Handshaking handshaking) {
     const auto speed = termiosSpeed(line.baud);
     if (!speed) {
-        return PortStatus::failure(PortErrorKind::badSettings,
-                                   portErrorMessage(device_, "set line", std::to_string(line.baud) + " baud is not available here"));
+        return PortStatus::failure(
+            PortErrorKind::badSettings,
+            portErrorMessage(device_, "set line", std::to_string(line.baud) + " baud is not available here"));
     }
     termios tio{};
     if (::tcgetattr(fd_, &tio) != 0) return failure(PortErrorKind::io, "set line", errno);
@@ -166,20 +171,19 @@ PortStatus PosixSerialPort::applyLine(const LineSettings& line, Handshaking hand
     tio.c_iflag &= ~(IXON | IXOFF | IXANY);
     if (handshaking == Handshaking::xonXoff || handshaking == Handshaking::rtsCtsAndXonXoff)
         tio.c_iflag |= IXON | IXOFF;
-    if (handshaking == Handshaking::rtsCts || handshaking == Handshaking::rtsCtsAndXonXoff)
-        tio.c_cflag |= CRTSCTS;
+    if (handshaking == Handshaking::rtsCts || handshaking == Handshaking::rtsCtsAndXonXoff) tio.c_cflag |= CRTSCTS;
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
     ::cfsetispeed(&tio, *speed);
     ::cfsetospeed(&tio, *speed);
-    if (::tcsetattr(fd_, TCSANOW, &tio) != 0)
-        return failure(PortErrorKind::badSettings, "set line", errno);
+    if (::tcsetattr(fd_, TCSANOW, &tio) != 0) return failure(PortErrorKind::badSettings, "set line", errno);
     // tcsetattr succeeds when any one change took; check that the speed did.
     termios applied{};
     if (::tcgetattr(fd_, &applied) != 0) return failure(PortErrorKind::io, "set line", errno);
     if (::cfgetospeed(&applied) != *speed) {
-        return PortStatus::failure(PortErrorKind::badSettings,
-                                   portErrorMessage(device_, "set line", "the device refused " + std::to_string(line.baud) + " baud"));
+        return PortStatus::failure(
+            PortErrorKind::badSettings,
+            portErrorMessage(device_, "set line", "the device refused " + std::to_string(line.baud) + " baud"));
     }
     line_ = line;
     handshaking_ = handshaking;
@@ -224,7 +228,8 @@ PortStatus PosixSerialPort::reconfigure(const LineSettings& line) {
 }
 
 PortStatus PosixSerialPort::setHandshaking(Handshaking handshaking) {
-    if (fd_ < 0) return PortStatus::failure(PortErrorKind::notOpen, portErrorMessage(device_, "set handshaking", "not open"));
+    if (fd_ < 0)
+        return PortStatus::failure(PortErrorKind::notOpen, portErrorMessage(device_, "set handshaking", "not open"));
     return applyLine(line_, handshaking);
 }
 
@@ -249,9 +254,11 @@ PortStatus PosixSerialPort::write(std::span<const std::uint8_t> bytes) {
         }
         if (written < 0 && errno == EINTR) continue;
         if (written < 0 && errno != EAGAIN) return failure(PortErrorKind::io, "write", errno);
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
-            return PortStatus::failure(PortErrorKind::timedOut, portErrorMessage(device_, "write", "output held too long"));
+            return PortStatus::failure(PortErrorKind::timedOut,
+                                       portErrorMessage(device_, "write", "output held too long"));
         pollfd waiter{fd_, POLLOUT, 0};
         if (::poll(&waiter, 1, static_cast<int>(left.count())) < 0 && errno != EINTR)
             return failure(PortErrorKind::io, "write", errno);
@@ -298,7 +305,8 @@ ReadResult PosixSerialPort::read(std::span<std::uint8_t> buffer, int timeoutMs) 
 }
 
 PortStatus PosixSerialPort::discardInput() {
-    if (fd_ < 0) return PortStatus::failure(PortErrorKind::notOpen, portErrorMessage(device_, "discard input", "not open"));
+    if (fd_ < 0)
+        return PortStatus::failure(PortErrorKind::notOpen, portErrorMessage(device_, "discard input", "not open"));
     if (::tcflush(fd_, TCIFLUSH) != 0) return failure(PortErrorKind::io, "discard input", errno);
     return PortStatus{};
 }

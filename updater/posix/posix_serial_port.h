@@ -12,8 +12,8 @@
 
 #include <functional>
 #include <string>
-#include <vector>
 #include <termios.h>
+#include <vector>
 
 namespace qz {
 
@@ -29,8 +29,7 @@ public:
     PosixSerialPort(const PosixSerialPort&) = delete;
     PosixSerialPort& operator=(const PosixSerialPort&) = delete;
 
-    PortStatus open(const std::string& device, const LineSettings& line,
-                    const PortOptions& options) override;
+    PortStatus open(const std::string& device, const LineSettings& line, const PortOptions& options) override;
     void close() noexcept override;
     bool isOpen() const override { return fd_ >= 0; }
     const std::string& device() const override { return device_; }

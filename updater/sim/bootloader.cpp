@@ -13,28 +13,19 @@ constexpr unsigned kBootloaderSpeed = 57600;
 // after a longer pause while still waiting for "{" starts a new upload.
 constexpr auto kNewRunGap = std::chrono::seconds(2);
 
-bool updaterSpeed(unsigned speed)
-{
-    return speed == 9600 || speed == 57600 || speed == 19200;
-}
+bool updaterSpeed(unsigned speed) { return speed == 9600 || speed == 57600 || speed == 19200; }
 
-std::chrono::milliseconds ms(long value)
-{
-    return std::chrono::milliseconds(value);
-}
+std::chrono::milliseconds ms(long value) { return std::chrono::milliseconds(value); }
 
-Clock::duration seconds(double value)
-{
+Clock::duration seconds(double value) {
     return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(value));
 }
 
-double millisecondsBetween(Clock::time_point from, Clock::time_point to)
-{
+double millisecondsBetween(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double, std::milli>(to - from).count();
 }
 
-std::string number3(double value)
-{
+std::string number3(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%.3f", value);
     return text;
@@ -42,8 +33,7 @@ std::string number3(double value)
 
 } // namespace
 
-Bootloader::Bootloader(const Options& options, Hooks hooks) : options_(options), hooks_(std::move(hooks))
-{
+Bootloader::Bootloader(const Options& options, Hooks hooks) : options_(options), hooks_(std::move(hooks)) {
     receiverConfig_.checksum = options.checksum;
     receiverConfig_.requestInterval = ms(options.requestIntervalMs);
     receiverConfig_.quietTimeout = seconds(options.transferTimeoutS);
@@ -56,20 +46,14 @@ Bootloader::Bootloader(const Options& options, Hooks hooks) : options_(options),
     receiverConfig_.flashDelay = ms(options.flashDelayMs);
 }
 
-bool Bootloader::talkSpeed(unsigned speed) const
-{
-    if (options_.wrongSpeed)
-        return speed != kBootloaderSpeed && speed != 0;
+bool Bootloader::talkSpeed(unsigned speed) const {
+    if (options_.wrongSpeed) return speed != kBootloaderSpeed && speed != 0;
     return speed == kBootloaderSpeed;
 }
 
-void Bootloader::begin(Clock::time_point now)
-{
-    startUpload(now);
-}
+void Bootloader::begin(Clock::time_point now) { startUpload(now); }
 
-void Bootloader::startUpload(Clock::time_point now)
-{
+void Bootloader::startUpload(Clock::time_point now) {
     upload_ = Upload{};
     upload_.number = nextNumber_++;
     history_.clear();
@@ -82,12 +66,10 @@ void Bootloader::startUpload(Clock::time_point now)
     }
 }
 
-void Bootloader::wake(unsigned speed, Clock::time_point now)
-{
+void Bootloader::wake(unsigned speed, Clock::time_point now) {
     if (phase_ == Phase::Listening && upload_.woken && now - upload_.lastWake > kNewRunGap) {
         finish("no-answer", "new wake-up", now);
-        if (phase_ == Phase::Done)
-            return;
+        if (phase_ == Phase::Done) return;
     }
     hooks_.event("wake " + std::to_string(speed));
     upload_.wakeSpeeds.push_back(speed);
@@ -99,10 +81,8 @@ void Bootloader::wake(unsigned speed, Clock::time_point now)
     }
 }
 
-void Bootloader::onByte(std::uint8_t byte, unsigned speed, Clock::time_point now)
-{
-    if (phase_ == Phase::Done)
-        return;
+void Bootloader::onByte(std::uint8_t byte, unsigned speed, Clock::time_point now) {
+    if (phase_ == Phase::Done) return;
     upload_.sawAnything = true;
     if (phase_ == Phase::Transfer) {
         upload_.receiver->onByte(byte, now);
@@ -114,8 +94,7 @@ void Bootloader::onByte(std::uint8_t byte, unsigned speed, Clock::time_point now
         historySpeed_ = speed;
     }
     history_.push_back(static_cast<char>(byte));
-    if (history_.size() > kWakeCommand.size())
-        history_.erase(0, history_.size() - kWakeCommand.size());
+    if (history_.size() > kWakeCommand.size()) history_.erase(0, history_.size() - kWakeCommand.size());
     if (history_ == kWakeCommand) {
         history_.clear();
         if (updaterSpeed(speed))
@@ -132,38 +111,31 @@ void Bootloader::onByte(std::uint8_t byte, unsigned speed, Clock::time_point now
     }
 }
 
-void Bootloader::startTransfer(unsigned speed, Clock::time_point now)
-{
+void Bootloader::startTransfer(unsigned speed, Clock::time_point now) {
     phase_ = Phase::Transfer;
     upload_.listenSpeed = speed;
-    if (upload_.lastPercent)
-        upload_.startToAnswerMs = millisecondsBetween(*upload_.lastPercent, now);
+    if (upload_.lastPercent) upload_.startToAnswerMs = millisecondsBetween(*upload_.lastPercent, now);
     upload_.transferStart = now;
     hooks_.event("answer at " + std::to_string(speed));
     upload_.receiver = std::make_unique<XmodemReceiver>(receiverConfig_, hooks_.send, hooks_.event);
     upload_.receiver->start(now);
 }
 
-void Bootloader::onSpeed(unsigned speed, Clock::time_point now)
-{
+void Bootloader::onSpeed(unsigned speed, Clock::time_point now) {
     if (phase_ == Phase::Transfer && upload_.listenSpeed && speed != *upload_.listenSpeed) {
         // A real line at another speed would carry only noise: the transfer is over.
         finish("abandoned", "speed changed to " + std::to_string(speed), now);
         return;
     }
-    if (phase_ == Phase::Listening && talkSpeed(speed))
-        nextPercent_ = std::min(nextPercent_, now);
+    if (phase_ == Phase::Listening && talkSpeed(speed)) nextPercent_ = std::min(nextPercent_, now);
 }
 
-Clock::time_point Bootloader::firstPercentAllowed() const
-{
-    if (!upload_.woken || options_.percentAfterMs == 0)
-        return Clock::time_point::min();
+Clock::time_point Bootloader::firstPercentAllowed() const {
+    if (!upload_.woken || options_.percentAfterMs == 0) return Clock::time_point::min();
     return upload_.lastWake + ms(options_.percentAfterMs);
 }
 
-void Bootloader::tick(unsigned speed, Clock::time_point now)
-{
+void Bootloader::tick(unsigned speed, Clock::time_point now) {
     switch (phase_) {
     case Phase::Listening:
         if (upload_.woken && now - upload_.lastWake >= seconds(options_.answerTimeoutS)) {
@@ -181,15 +153,12 @@ void Bootloader::tick(unsigned speed, Clock::time_point now)
         checkReceiver(now);
         return;
     case Phase::Asleep:
-    case Phase::Done:
-        return;
+    case Phase::Done: return;
     }
 }
 
-void Bootloader::transmitted(std::span<const std::uint8_t> bytes, Clock::time_point now)
-{
-    if (phase_ != Phase::Listening)
-        return;
+void Bootloader::transmitted(std::span<const std::uint8_t> bytes, Clock::time_point now) {
+    if (phase_ != Phase::Listening) return;
     for (std::uint8_t byte : bytes) {
         if (byte == '%') {
             ++upload_.percentSent;
@@ -198,76 +167,49 @@ void Bootloader::transmitted(std::span<const std::uint8_t> bytes, Clock::time_po
     }
 }
 
-Clock::time_point Bootloader::nextDeadline() const
-{
+Clock::time_point Bootloader::nextDeadline() const {
     switch (phase_) {
     case Phase::Listening: {
         // Woken often enough to notice a change of line speed and send "%" on time.
         Clock::time_point next = std::max(nextPercent_, firstPercentAllowed());
-        if (upload_.woken)
-            next = std::min(next, upload_.lastWake + seconds(options_.answerTimeoutS));
+        if (upload_.woken) next = std::min(next, upload_.lastWake + seconds(options_.answerTimeoutS));
         return next;
     }
-    case Phase::Transfer:
-        return upload_.receiver->nextDeadline();
+    case Phase::Transfer: return upload_.receiver->nextDeadline();
     case Phase::Asleep:
-    case Phase::Done:
-        break;
+    case Phase::Done: break;
     }
     return Clock::time_point::max();
 }
 
-bool Bootloader::ready() const
-{
-    return phase_ != Phase::Transfer || upload_.receiver->ready();
-}
+bool Bootloader::ready() const { return phase_ != Phase::Transfer || upload_.receiver->ready(); }
 
-void Bootloader::checkReceiver(Clock::time_point now)
-{
+void Bootloader::checkReceiver(Clock::time_point now) {
     const XmodemReceiver& r = *upload_.receiver;
     switch (r.result()) {
-    case XmodemReceiver::Result::Running:
-        return;
-    case XmodemReceiver::Result::Complete:
-        finish("complete", "", now);
-        return;
-    case XmodemReceiver::Result::Cancelled:
-        finish("cancelled", r.reason(), now);
-        return;
-    case XmodemReceiver::Result::Stopped:
-        finish("stopped", r.reason(), now);
-        return;
-    case XmodemReceiver::Result::Timeout:
-        finish("timeout", r.reason(), now);
-        return;
+    case XmodemReceiver::Result::Running: return;
+    case XmodemReceiver::Result::Complete: finish("complete", "", now); return;
+    case XmodemReceiver::Result::Cancelled: finish("cancelled", r.reason(), now); return;
+    case XmodemReceiver::Result::Stopped: finish("stopped", r.reason(), now); return;
+    case XmodemReceiver::Result::Timeout: finish("timeout", r.reason(), now); return;
     }
 }
 
-void Bootloader::stop(Clock::time_point now, const std::string& outcome, bool always)
-{
-    if (phase_ == Phase::Done)
-        return;
-    if (!always && !upload_.sawAnything && phase_ != Phase::Transfer)
-        return;
+void Bootloader::stop(Clock::time_point now, const std::string& outcome, bool always) {
+    if (phase_ == Phase::Done) return;
+    if (!always && !upload_.sawAnything && phase_ != Phase::Transfer) return;
     if (!outcome.empty()) {
         finish(outcome, "", now);
         return;
     }
     switch (phase_) {
-    case Phase::Asleep:
-        finish("no-wake", "", now);
-        break;
-    case Phase::Listening:
-        finish("no-answer", "", now);
-        break;
-    default:
-        finish("timeout", "", now);
-        break;
+    case Phase::Asleep: finish("no-wake", "", now); break;
+    case Phase::Listening: finish("no-answer", "", now); break;
+    default: finish("timeout", "", now); break;
     }
 }
 
-std::string Bootloader::summary(const std::string& outcome, const std::string& reason, Clock::time_point now) const
-{
+std::string Bootloader::summary(const std::string& outcome, const std::string& reason, Clock::time_point now) const {
     const XmodemReceiver* r = upload_.receiver.get();
     std::string s;
     const auto field = [&s](const char* name, const std::string& value) {
@@ -284,8 +226,7 @@ std::string Bootloader::summary(const std::string& outcome, const std::string& r
     };
     std::string speeds = "[";
     for (unsigned speed : upload_.wakeSpeeds) {
-        if (speeds.size() > 1)
-            speeds += ',';
+        if (speeds.size() > 1) speeds += ',';
         speeds += std::to_string(speed);
     }
     speeds += ']';
@@ -309,8 +250,7 @@ std::string Bootloader::summary(const std::string& outcome, const std::string& r
     return s;
 }
 
-void Bootloader::finish(const std::string& outcome, const std::string& reason, Clock::time_point now)
-{
+void Bootloader::finish(const std::string& outcome, const std::string& reason, Clock::time_point now) {
     hooks_.event("end " + std::to_string(upload_.number) + " " + outcome + (reason.empty() ? "" : " (" + reason + ")"));
     const std::string line = summary(outcome, reason, now);
     const std::vector<std::uint8_t>* image = upload_.receiver ? &upload_.receiver->image() : nullptr;

@@ -55,7 +55,7 @@ private:
     struct Upload {
         long number = 0;
         bool sawAnything = false;
-        bool woken = false;              // by a wake-up command (not --awake)
+        bool woken = false; // by a wake-up command (not --awake)
         std::vector<unsigned> wakeSpeeds;
         Clock::time_point lastWake{};
         long percentSent = 0;
@@ -80,7 +80,7 @@ private:
     Phase phase_ = Phase::Asleep;
     Upload upload_;
     long nextNumber_ = 1;
-    std::string history_;                // recent bytes at one speed, for the wake-up command
+    std::string history_; // recent bytes at one speed, for the wake-up command
     unsigned historySpeed_ = 0;
     Clock::time_point nextPercent_{};
 };

@@ -23,13 +23,9 @@ namespace {
 
 volatile std::sig_atomic_t gSignal = 0;
 
-void onSignal(int signal)
-{
-    gSignal = signal;
-}
+void onSignal(int signal) { gSignal = signal; }
 
-std::string replaceUploadNumber(std::string path, long upload)
-{
+std::string replaceUploadNumber(std::string path, long upload) {
     for (auto at = path.find("{n}"); at != std::string::npos; at = path.find("{n}"))
         path.replace(at, 3, std::to_string(upload));
     return path;
@@ -50,8 +46,7 @@ constexpr auto kHandOverWindow = std::chrono::milliseconds(50);
 constexpr auto kSpeedSampling = std::chrono::milliseconds(5);
 
 // Time one character takes on the line (start bit, 8 data bits, stop bit).
-Clock::duration characterTime(unsigned speed)
-{
+Clock::duration characterTime(unsigned speed) {
     const double baud = speed > 0 ? speed : 9600;
     return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(10.0 / baud));
 }
@@ -60,14 +55,12 @@ class Simulator {
 public:
     Simulator(const Options& options, PtyLine& line, Trace& trace)
         : options_(options), line_(line), trace_(trace), start_(Clock::now()),
-          bootloader_(options, Bootloader::Hooks{
-                                   [this](std::span<const std::uint8_t> bytes) { queueTx(bytes); },
-                                   [this](const std::string& text) { event(text); },
-                                   [this](long upload, const std::string& summary, const std::vector<std::uint8_t>* image) {
-                                       return finished(upload, summary, image);
-                                   }})
-    {
-    }
+          bootloader_(options, Bootloader::Hooks{[this](std::span<const std::uint8_t> bytes) { queueTx(bytes); },
+                                                 [this](const std::string& text) { event(text); },
+                                                 [this](long upload, const std::string& summary,
+                                                        const std::vector<std::uint8_t>* image) {
+                                                     return finished(upload, summary, image);
+                                                 }}) {}
 
     int run();
 
@@ -112,25 +105,22 @@ private:
     Clock::time_point stepTime_{};
     struct {
         Clock::time_point seen{};
-        unsigned before = 0;        // speed before the first change of the window
+        unsigned before = 0;         // speed before the first change of the window
         bool beforeHadBytes = false; // bytes were read at that speed
-        bool open = false;          // no bytes read since the change
+        bool open = false;           // no bytes read since the change
     } change_;
     bool bytesAtThisSpeed_ = false;
     std::deque<std::string> summaries_;
     long served_ = 0;
 };
 
-void Simulator::event(const std::string& text)
-{
+void Simulator::event(const std::string& text) {
     const Clock::time_point now = Clock::now();
     trace_.event(elapsed(now), text);
-    if (options_.verbose)
-        std::fprintf(stderr, "qz450sim %.6f %s\n", elapsed(now), text.c_str());
+    if (options_.verbose) std::fprintf(stderr, "qz450sim %.6f %s\n", elapsed(now), text.c_str());
 }
 
-void Simulator::queueTx(std::span<const std::uint8_t> bytes)
-{
+void Simulator::queueTx(std::span<const std::uint8_t> bytes) {
     const Clock::time_point now = Clock::now();
     for (std::uint8_t byte : bytes) {
         Clock::time_point due = now;
@@ -143,14 +133,12 @@ void Simulator::queueTx(std::span<const std::uint8_t> bytes)
     }
 }
 
-bool Simulator::finished(long upload, const std::string& summary, const std::vector<std::uint8_t>* image)
-{
+bool Simulator::finished(long upload, const std::string& summary, const std::vector<std::uint8_t>* image) {
     if (image && !options_.out.empty()) {
         const std::string path = replaceUploadNumber(options_.out, upload);
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(image->data()), static_cast<std::streamsize>(image->size()));
-        if (!out)
-            std::fprintf(stderr, "qz450sim: cannot write %s\n", path.c_str());
+        if (!out) std::fprintf(stderr, "qz450sim: cannot write %s\n", path.c_str());
     }
     // Printed once the answers queued so far are on the line, so that a reader of the
     // summary finds the wire complete.
@@ -159,8 +147,7 @@ bool Simulator::finished(long upload, const std::string& summary, const std::vec
     return options_.count == 0 || served_ < options_.count;
 }
 
-void Simulator::printSummaries()
-{
+void Simulator::printSummaries() {
     while (!summaries_.empty()) {
         std::fputs((summaries_.front() + "\n").c_str(), stdout);
         std::fflush(stdout);
@@ -168,20 +155,17 @@ void Simulator::printSummaries()
     }
 }
 
-std::size_t Simulator::readLine(std::vector<std::uint8_t>& bytes)
-{
+std::size_t Simulator::readLine(std::vector<std::uint8_t>& bytes) {
     bytes.clear();
     std::uint8_t buffer[4096];
     for (;;) {
         const ssize_t n = line_.read(buffer, sizeof buffer);
-        if (n <= 0)
-            return bytes.size();
+        if (n <= 0) return bytes.size();
         bytes.insert(bytes.end(), buffer, buffer + n);
     }
 }
 
-void Simulator::received(std::span<const std::uint8_t> bytes, unsigned speed, Clock::time_point now)
-{
+void Simulator::received(std::span<const std::uint8_t> bytes, unsigned speed, Clock::time_point now) {
     trace_.rx(elapsed(now), speed, bytes);
     for (std::uint8_t byte : bytes) {
         Clock::time_point release = now;
@@ -193,10 +177,8 @@ void Simulator::received(std::span<const std::uint8_t> bytes, unsigned speed, Cl
     }
 }
 
-void Simulator::noteSpeed(unsigned speed, Clock::time_point now)
-{
-    if (speed == speed_)
-        return;
+void Simulator::noteSpeed(unsigned speed, Clock::time_point now) {
+    if (speed == speed_) return;
     if (!change_.open || now - change_.seen > kHandOverWindow) {
         change_.before = speed_;
         change_.beforeHadBytes = bytesAtThisSpeed_;
@@ -212,39 +194,31 @@ void Simulator::noteSpeed(unsigned speed, Clock::time_point now)
     rx_.push_back({0, speed, release, true});
 }
 
-std::size_t Simulator::heldOverCommand(std::span<const std::uint8_t> bytes, Clock::time_point now)
-{
-    if (!change_.open)
-        return 0;
+std::size_t Simulator::heldOverCommand(std::span<const std::uint8_t> bytes, Clock::time_point now) {
+    if (!change_.open) return 0;
     change_.open = false;
-    if (now - change_.seen > kHandOverWindow || change_.before == speed_ || !change_.beforeHadBytes)
-        return 0;
+    if (now - change_.seen > kHandOverWindow || change_.before == speed_ || !change_.beforeHadBytes) return 0;
     const auto cr = std::find(bytes.begin(), bytes.end(), std::uint8_t{'\r'});
-    if (cr == bytes.begin() || cr == bytes.end())
-        return 0;
+    if (cr == bytes.begin() || cr == bytes.end()) return 0;
     return static_cast<std::size_t>(cr - bytes.begin()) + 1;
 }
 
-void Simulator::flushTx(Clock::time_point now)
-{
+void Simulator::flushTx(Clock::time_point now) {
     std::vector<std::uint8_t> due;
     while (!tx_.empty() && tx_.front().due <= now) {
         due.push_back(tx_.front().byte);
         tx_.pop_front();
     }
-    if (due.empty())
-        return;
+    if (due.empty()) return;
     const ssize_t n = line_.write(due.data(), due.size());
     const std::size_t written = n > 0 ? static_cast<std::size_t>(n) : 0;
-    if (written < due.size())
-        event("line full: " + std::to_string(due.size() - written) + " bytes not sent");
+    if (written < due.size()) event("line full: " + std::to_string(due.size() - written) + " bytes not sent");
     const std::span<const std::uint8_t> sent(due.data(), written);
     trace_.tx(elapsed(now), speed_, sent);
     bootloader_.transmitted(sent, now);
 }
 
-int Simulator::run()
-{
+int Simulator::run() {
     const auto idle = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options_.idleTimeoutS));
     Clock::time_point lastActivity = start_;
     stepTime_ = start_;
@@ -259,16 +233,12 @@ int Simulator::run()
     for (;;) {
         Clock::time_point now = Clock::now();
         Clock::time_point deadline = std::min(bootloader_.nextDeadline(), now + std::chrono::milliseconds(100));
-        if (bootloader_.speedSensitive())
-            deadline = std::min(deadline, now + kSpeedSampling);
+        if (bootloader_.speedSensitive()) deadline = std::min(deadline, now + kSpeedSampling);
         // Paced bytes are handed over when the last one queued has arrived, each with its own
         // arrival time: one wake-up per block rather than one per byte.
-        if (!rx_.empty() && bootloader_.ready())
-            deadline = std::min(deadline, rx_.back().release);
-        if (!tx_.empty())
-            deadline = std::min(deadline, tx_.front().due);
-        if (idle > Clock::duration::zero())
-            deadline = std::min(deadline, lastActivity + idle);
+        if (!rx_.empty() && bootloader_.ready()) deadline = std::min(deadline, rx_.back().release);
+        if (!tx_.empty()) deadline = std::min(deadline, tx_.front().due);
+        if (idle > Clock::duration::zero()) deadline = std::min(deadline, lastActivity + idle);
         const Clock::duration wait = std::max(Clock::duration::zero(), deadline - now);
         const auto waitNs = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
         timespec timeout{static_cast<time_t>(waitNs / 1000000000), static_cast<long>(waitNs % 1000000000)};
@@ -287,8 +257,7 @@ int Simulator::run()
             noteSpeed(line_.speed(), now);
             std::span<const std::uint8_t> all(bytes);
             const std::size_t head = heldOverCommand(all, now);
-            if (head > 0)
-                received(all.first(head), change_.before, now);
+            if (head > 0) received(all.first(head), change_.before, now);
             received(all.subspan(head), speed_, now);
             bytesAtThisSpeed_ = bytesAtThisSpeed_ || head < all.size();
             lastActivity = now;
@@ -296,10 +265,9 @@ int Simulator::run()
         while (!rx_.empty() && rx_.front().release <= now && !bootloader_.done()) {
             if (!bootloader_.ready()) {
                 stepTime_ = now;
-                bootloader_.tick(speed_, now);  // the flash write may be over: ACK, then go on
+                bootloader_.tick(speed_, now); // the flash write may be over: ACK, then go on
                 lastTick = now;
-                if (!bootloader_.ready())
-                    break;
+                if (!bootloader_.ready()) break;
             }
             const RxItem item = rx_.front();
             rx_.pop_front();
@@ -311,14 +279,12 @@ int Simulator::run()
             else
                 bootloader_.onByte(item.byte, item.speed, at);
         }
-        if (bootloader_.done())
-            rx_.clear();
+        if (bootloader_.done()) rx_.clear();
         stepTime_ = now;
         bootloader_.tick(speed_, now);
         lastTick = now;
         flushTx(now);
-        if (tx_.empty())
-            printSummaries();
+        if (tx_.empty()) printSummaries();
         if (bootloader_.done() && tx_.empty()) {
             lingerForClient();
             return 0;
@@ -333,8 +299,7 @@ int Simulator::run()
     }
 }
 
-void Simulator::lingerForClient()
-{
+void Simulator::lingerForClient() {
     // Closing the master hangs the line up and drops what the client has not read yet (the
     // last ACK, say): give the client up to two seconds to take it.
     const auto until = Clock::now() + std::chrono::seconds(2);
@@ -346,8 +311,7 @@ void Simulator::lingerForClient()
     } while (line_.clientUnread() > 0 && Clock::now() < until && gSignal == 0);
 }
 
-int normalise(const Options& options)
-{
+int normalise(const Options& options) {
     std::ifstream in(options.normalise);
     if (!in) {
         std::fprintf(stderr, "qz450sim: cannot read %s\n", options.normalise.c_str());
@@ -357,27 +321,23 @@ int normalise(const Options& options)
     return 0;
 }
 
-bool makeLink(const std::string& link, const std::string& target)
-{
+bool makeLink(const std::string& link, const std::string& target) {
     char existing[4096];
     if (readlink(link.c_str(), existing, sizeof existing) >= 0)
-        unlink(link.c_str());  // replaces an earlier link, never a file
+        unlink(link.c_str()); // replaces an earlier link, never a file
     return symlink(target.c_str(), link.c_str()) == 0;
 }
 
-void removeLink(const std::string& link, const std::string& target)
-{
+void removeLink(const std::string& link, const std::string& target) {
     char existing[4096] = {};
     const ssize_t n = readlink(link.c_str(), existing, sizeof existing - 1);
-    if (n >= 0 && std::string(existing, static_cast<std::size_t>(n)) == target)
-        unlink(link.c_str());
+    if (n >= 0 && std::string(existing, static_cast<std::size_t>(n)) == target) unlink(link.c_str());
 }
 
 } // namespace
 } // namespace qzsim
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     using namespace qzsim;
     std::string error;
     bool help = false;
@@ -390,11 +350,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "qz450sim: %s (see --help)\n", error.c_str());
         return 2;
     }
-    if (!options->normalise.empty())
-        return normalise(*options);
+    if (!options->normalise.empty()) return normalise(*options);
 
     // SIGINT/SIGTERM/SIGHUP are taken only inside ppoll, so no wait misses them.
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     sigset_t blocked;
@@ -407,8 +366,7 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
     // A paced line wakes up for every answer byte at its due time; the kernel's default slack
     // of 50 us on such timed waits would add to the line time of every block.
-    if (options->pace)
-        prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    if (options->pace) prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 
     try {
         PtyLine line;
@@ -425,12 +383,10 @@ int main(int argc, char** argv)
         std::fflush(stdout);
         Simulator simulator(*options, line, trace);
         const int status = simulator.run();
-        if (!options->link.empty())
-            removeLink(options->link, line.slavePath());
+        if (!options->link.empty()) removeLink(options->link, line.slavePath());
         return status;
     } catch (const std::exception& e) {
-        if (!options->link.empty())
-            unlink(options->link.c_str());
+        if (!options->link.empty()) unlink(options->link.c_str());
         std::fprintf(stderr, "qz450sim: %s\n", e.what());
         return 1;
     }

@@ -7,8 +7,7 @@
 
 namespace qzsim {
 
-const char* usageText()
-{
+const char* usageText() {
     return R"(Usage: qz450sim [options]
        qz450sim --normalise TRACE [--upload N]
 
@@ -84,15 +83,13 @@ Exit status: 0 the uploads were served (whatever their outcome); 1 system error;
 
 namespace {
 
-bool parseLong(const std::string& text, long& value, long min)
-{
+bool parseLong(const std::string& text, long& value, long min) {
     const char* end = text.data() + text.size();
     auto [ptr, ec] = std::from_chars(text.data(), end, value);
     return ec == std::errc() && ptr == end && value >= min;
 }
 
-bool parseDouble(const std::string& text, double& value, double min, double max)
-{
+bool parseDouble(const std::string& text, double& value, double min, double max) {
     try {
         std::size_t used = 0;
         value = std::stod(text, &used);
@@ -104,8 +101,7 @@ bool parseDouble(const std::string& text, double& value, double min, double max)
 
 } // namespace
 
-std::optional<Options> parseOptions(const std::vector<std::string>& args, std::string& error, bool& help)
-{
+std::optional<Options> parseOptions(const std::vector<std::string>& args, std::string& error, bool& help) {
     Options o;
     help = false;
     bool forever = false;
@@ -125,11 +121,28 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args, std::s
         {"-h", [&] { help = true; }},
     };
     const std::map<std::string, Valued> valued = {
-        {"--link", [&](const std::string& v) { o.link = v; return !v.empty(); }},
-        {"--trace", [&](const std::string& v) { o.trace = v; return !v.empty(); }},
-        {"--out", [&](const std::string& v) { o.out = v; return !v.empty(); }},
-        {"--count", [&](const std::string& v) { countGiven = true; return parseLong(v, o.count, 1); }},
-        {"--timeout", [&](const std::string& v) {
+        {"--link",
+         [&](const std::string& v) {
+             o.link = v;
+             return !v.empty();
+         }},
+        {"--trace",
+         [&](const std::string& v) {
+             o.trace = v;
+             return !v.empty();
+         }},
+        {"--out",
+         [&](const std::string& v) {
+             o.out = v;
+             return !v.empty();
+         }},
+        {"--count",
+         [&](const std::string& v) {
+             countGiven = true;
+             return parseLong(v, o.count, 1);
+         }},
+        {"--timeout",
+         [&](const std::string& v) {
              o.idleTimeoutGiven = true;
              return parseDouble(v, o.idleTimeoutS, 0, 1e6);
          }},
@@ -141,17 +154,21 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args, std::s
         {"--bit-errors", [&](const std::string& v) { return parseDouble(v, o.bitErrorRate, 0, 1); }},
         {"--drop-ack", [&](const std::string& v) { return parseDouble(v, o.dropAckRate, 0, 1); }},
         {"--dup-ack", [&](const std::string& v) { return parseDouble(v, o.dupAckRate, 0, 1); }},
-        {"--seed", [&](const std::string& v) {
+        {"--seed",
+         [&](const std::string& v) {
              long s = 0;
-             if (!parseLong(v, s, 0))
-                 return false;
+             if (!parseLong(v, s, 0)) return false;
              o.seed = static_cast<std::uint64_t>(s);
              return true;
          }},
         {"--cancel-after", [&](const std::string& v) { return parseLong(v, o.cancelAfter, 0); }},
         {"--stop-after", [&](const std::string& v) { return parseLong(v, o.stopAfter, 0); }},
         {"--flash-delay-ms", [&](const std::string& v) { return parseLong(v, o.flashDelayMs, 0); }},
-        {"--normalise", [&](const std::string& v) { o.normalise = v; return !v.empty(); }},
+        {"--normalise",
+         [&](const std::string& v) {
+             o.normalise = v;
+             return !v.empty();
+         }},
         {"--upload", [&](const std::string& v) { return parseLong(v, o.normaliseUpload, 1); }},
     };
 
@@ -195,8 +212,7 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args, std::s
     }
     if (forever) {
         o.count = 0;
-        if (!o.idleTimeoutGiven)
-            o.idleTimeoutS = 0;
+        if (!o.idleTimeoutGiven) o.idleTimeoutS = 0;
     }
     return o;
 }

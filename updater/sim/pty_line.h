@@ -12,7 +12,7 @@ namespace qzsim {
 
 class PtyLine {
 public:
-    PtyLine();  // throws std::system_error
+    PtyLine(); // throws std::system_error
     ~PtyLine();
     PtyLine(const PtyLine&) = delete;
     PtyLine& operator=(const PtyLine&) = delete;

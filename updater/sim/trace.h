@@ -18,7 +18,7 @@ public:
     Trace(const Trace&) = delete;
     Trace& operator=(const Trace&) = delete;
 
-    bool open(const std::string& path);  // an empty path leaves the trace off
+    bool open(const std::string& path); // an empty path leaves the trace off
     void rx(double seconds, unsigned speed, std::span<const std::uint8_t> bytes);
     void tx(double seconds, unsigned speed, std::span<const std::uint8_t> bytes);
     void event(double seconds, std::string_view text);

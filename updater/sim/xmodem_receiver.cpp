@@ -16,8 +16,7 @@ constexpr std::uint8_t CRC_REQUEST = 'C';
 
 } // namespace
 
-std::uint16_t crc16Xmodem(std::span<const std::uint8_t> data)
-{
+std::uint16_t crc16Xmodem(std::span<const std::uint8_t> data) {
     std::uint16_t crc = 0;
     for (std::uint8_t byte : data) {
         crc = static_cast<std::uint16_t>(crc ^ (byte << 8));
@@ -28,28 +27,21 @@ std::uint16_t crc16Xmodem(std::span<const std::uint8_t> data)
 }
 
 XmodemReceiver::XmodemReceiver(const ReceiverConfig& config, Send send, Log log)
-    : config_(config), send_(std::move(send)), log_(std::move(log)), crc_(!config.checksum),
-      flipRng_(config.seed), dropRng_(config.seed ^ 0x9e3779b97f4a7c15ULL),
-      dupRng_(config.seed ^ 0xc2b2ae3d27d4eb4fULL)
-{
-}
+    : config_(config), send_(std::move(send)), log_(std::move(log)), crc_(!config.checksum), flipRng_(config.seed),
+      dropRng_(config.seed ^ 0x9e3779b97f4a7c15ULL), dupRng_(config.seed ^ 0xc2b2ae3d27d4eb4fULL) {}
 
-bool XmodemReceiver::chance(std::mt19937_64& rng, double rate)
-{
-    if (rate <= 0)
-        return false;
+bool XmodemReceiver::chance(std::mt19937_64& rng, double rate) {
+    if (rate <= 0) return false;
     return std::uniform_real_distribution<double>(0.0, 1.0)(rng) < rate;
 }
 
-void XmodemReceiver::start(Clock::time_point now)
-{
+void XmodemReceiver::start(Clock::time_point now) {
     lastByte_ = now;
     requests_ = 1;
     respond(crc_ ? CRC_REQUEST : NAK, now);
 }
 
-void XmodemReceiver::respond(std::uint8_t code, Clock::time_point now)
-{
+void XmodemReceiver::respond(std::uint8_t code, Clock::time_point now) {
     const std::uint8_t bytes[] = {code};
     send_(bytes);
     lastRequest_ = now;
@@ -59,8 +51,7 @@ void XmodemReceiver::respond(std::uint8_t code, Clock::time_point now)
     flippedThisExchange_ = false;
 }
 
-bool XmodemReceiver::ack(Clock::time_point now)
-{
+bool XmodemReceiver::ack(Clock::time_point now) {
     if (chance(dropRng_, config_.dropAckRate)) {
         log_("ACK dropped");
         // The exchange is over as far as this side knows: the sender will repeat.
@@ -79,8 +70,7 @@ bool XmodemReceiver::ack(Clock::time_point now)
     return true;
 }
 
-void XmodemReceiver::nak(Clock::time_point now, const std::string& why)
-{
+void XmodemReceiver::nak(Clock::time_point now, const std::string& why) {
     ++errors_;
     ++errorsInRow_;
     log_("error: " + why);
@@ -93,25 +83,21 @@ void XmodemReceiver::nak(Clock::time_point now, const std::string& why)
     respond(blocks_ == 0 && crc_ ? CRC_REQUEST : NAK, now);
 }
 
-void XmodemReceiver::cancel(const std::string& why, Clock::time_point now)
-{
+void XmodemReceiver::cancel(const std::string& why, Clock::time_point now) {
     const std::uint8_t bytes[] = {CAN, CAN};
     send_(bytes);
     lastRequest_ = now;
     finish(Result::Cancelled, why);
 }
 
-void XmodemReceiver::finish(Result result, const std::string& why)
-{
+void XmodemReceiver::finish(Result result, const std::string& why) {
     result_ = result;
     reason_ = why;
     ackPending_ = false;
 }
 
-void XmodemReceiver::onByte(std::uint8_t byte, Clock::time_point now)
-{
-    if (result_ != Result::Running)
-        return;
+void XmodemReceiver::onByte(std::uint8_t byte, Clock::time_point now) {
+    if (result_ != Result::Running) return;
     lastByte_ = now;
     if (!flippedThisExchange_ && chance(flipRng_, config_.bitErrorRate)) {
         // One flipped bit per exchange at most: every corrupted block stays detectable, by
@@ -143,8 +129,7 @@ void XmodemReceiver::onByte(std::uint8_t byte, Clock::time_point now)
         // Only an EOT that is the first byte after an answer ends the transfer: an EOT value
         // inside noise must not cut the image short.
         lastWasCan_ = false;
-        if (!deaf_ && ack(now))
-            finish(Result::Complete, "");
+        if (!deaf_ && ack(now)) finish(Result::Complete, "");
         return;
     }
     if (byte == CAN) {
@@ -161,10 +146,8 @@ void XmodemReceiver::onByte(std::uint8_t byte, Clock::time_point now)
     garbage_ = true;
 }
 
-void XmodemReceiver::frameComplete(Clock::time_point now)
-{
-    if (deaf_)
-        return;
+void XmodemReceiver::frameComplete(Clock::time_point now) {
+    if (deaf_) return;
     if (config_.cancelAfter >= 0 && blocks_ >= config_.cancelAfter) {
         log_("cancelling after " + std::to_string(blocks_) + " blocks");
         cancel("cancel-after", now);
@@ -183,8 +166,7 @@ void XmodemReceiver::frameComplete(Clock::time_point now)
         good = crc16Xmodem(data) == sent;
     } else {
         unsigned sum = 0;
-        for (std::uint8_t b : data)
-            sum += b;
+        for (std::uint8_t b : data) sum += b;
         good = (sum & 0xff) == frame_[3 + payload];
     }
     if (!good) {
@@ -200,8 +182,7 @@ void XmodemReceiver::frameComplete(Clock::time_point now)
         }
         image_.insert(image_.end(), data.begin(), data.end());
         ++blocks_;
-        if (payload == 1024)
-            ++blocks1k_;
+        if (payload == 1024) ++blocks1k_;
         errorsInRow_ = 0;
         if (config_.flashDelay > Clock::duration::zero()) {
             ackPending_ = true;
@@ -221,13 +202,10 @@ void XmodemReceiver::frameComplete(Clock::time_point now)
     cancel("sequence", now);
 }
 
-void XmodemReceiver::tick(Clock::time_point now)
-{
-    if (result_ != Result::Running)
-        return;
+void XmodemReceiver::tick(Clock::time_point now) {
+    if (result_ != Result::Running) return;
     if (ackPending_) {
-        if (now < ackAt_)
-            return;
+        if (now < ackAt_) return;
         ackPending_ = false;
         ack(now);
     }
@@ -238,8 +216,7 @@ void XmodemReceiver::tick(Clock::time_point now)
             finish(Result::Timeout, "quiet line");
         return;
     }
-    if (deaf_)
-        return;
+    if (deaf_) return;
     if (state_ == State::InFrame) {
         if (now - lastByte_ >= config_.frameGap) {
             state_ = State::AwaitFrame;
@@ -248,12 +225,10 @@ void XmodemReceiver::tick(Clock::time_point now)
         return;
     }
     if (garbage_) {
-        if (now - lastByte_ >= config_.garbageQuiet)
-            nak(now, "noise");
+        if (now - lastByte_ >= config_.garbageQuiet) nak(now, "noise");
         return;
     }
-    if (now - std::max(lastByte_, lastRequest_) < config_.requestInterval)
-        return;
+    if (now - std::max(lastByte_, lastRequest_) < config_.requestInterval) return;
     if (!started_) {
         // Nobody answered the first request yet: repeat it, falling back to checksum mode.
         if (crc_ && ++requests_ > config_.crcRequests) {
@@ -266,19 +241,13 @@ void XmodemReceiver::tick(Clock::time_point now)
     nak(now, "quiet line");
 }
 
-Clock::time_point XmodemReceiver::nextDeadline() const
-{
-    if (result_ != Result::Running)
-        return Clock::time_point::max();
+Clock::time_point XmodemReceiver::nextDeadline() const {
+    if (result_ != Result::Running) return Clock::time_point::max();
     Clock::time_point next = lastByte_ + config_.quietTimeout;
-    if (ackPending_)
-        return std::min(next, ackAt_);
-    if (deaf_)
-        return next;
-    if (state_ == State::InFrame)
-        return std::min(next, lastByte_ + config_.frameGap);
-    if (garbage_)
-        return std::min(next, lastByte_ + config_.garbageQuiet);
+    if (ackPending_) return std::min(next, ackAt_);
+    if (deaf_) return next;
+    if (state_ == State::InFrame) return std::min(next, lastByte_ + config_.frameGap);
+    if (garbage_) return std::min(next, lastByte_ + config_.garbageQuiet);
     return std::min(next, std::max(lastByte_, lastRequest_) + config_.requestInterval);
 }
 

@@ -20,11 +20,11 @@ using Clock = std::chrono::steady_clock;
 struct ReceiverConfig {
     bool checksum = false;
     Clock::duration requestInterval = std::chrono::seconds(3);
-    int crcRequests = 3;                       // 'C' sent this often unanswered: fall back to NAK
-    Clock::duration frameGap = std::chrono::milliseconds(200);   // gap inside a block: drop it
+    int crcRequests = 3;                                           // 'C' sent this often unanswered: fall back to NAK
+    Clock::duration frameGap = std::chrono::milliseconds(200);     // gap inside a block: drop it
     Clock::duration garbageQuiet = std::chrono::milliseconds(100); // quiet after noise: NAK
     Clock::duration quietTimeout = std::chrono::seconds(10);
-    int maxErrors = 20;                        // errors in a row before the receiver cancels
+    int maxErrors = 20; // errors in a row before the receiver cancels
     // Faults.
     double bitErrorRate = 0;
     double dropAckRate = 0;
@@ -43,7 +43,7 @@ public:
 
     XmodemReceiver(const ReceiverConfig& config, Send send, Log log);
 
-    void start(Clock::time_point now);   // sends the first request
+    void start(Clock::time_point now); // sends the first request
     void onByte(std::uint8_t byte, Clock::time_point now);
     void tick(Clock::time_point now);
     Clock::time_point nextDeadline() const;
@@ -78,9 +78,9 @@ private:
     std::string reason_;
     State state_ = State::AwaitFrame;
     bool crc_ = true;
-    bool started_ = false;          // a block has been seen
-    bool deaf_ = false;             // --stop-after reached: parse, never answer
-    bool clean_ = true;             // nothing but this byte since the last answer
+    bool started_ = false; // a block has been seen
+    bool deaf_ = false;    // --stop-after reached: parse, never answer
+    bool clean_ = true;    // nothing but this byte since the last answer
     bool garbage_ = false;
     bool lastWasCan_ = false;
     bool flippedThisExchange_ = false;

@@ -29,8 +29,8 @@ using Clock = std::chrono::steady_clock;
 ParseResult parse(std::vector<std::string> args) { return parseCommandLine(args); }
 
 TEST(CliOptions, TakesOperandsAndEveryOption) {
-    const ParseResult parsed = parse({"--timeout", "9", "--no-wake", "--json", "-q", "--packet-timeout=0.5",
-                                      "/dev/ttyUSB0", "fw.bin"});
+    const ParseResult parsed =
+        parse({"--timeout", "9", "--no-wake", "--json", "-q", "--packet-timeout=0.5", "/dev/ttyUSB0", "fw.bin"});
     ASSERT_TRUE(parsed.ok()) << parsed.error;
     EXPECT_EQ(parsed.options.ports, std::vector<std::string>{"/dev/ttyUSB0"});
     EXPECT_EQ(parsed.options.firmware, "fw.bin");
@@ -65,7 +65,8 @@ TEST(CliOptions, TakesOperandsAndEveryOption) {
 
 TEST(CliOptions, PortsComeFromOperandsAListAndAFile) {
     namespace fs = std::filesystem;
-    const fs::path list = fs::temp_directory_path() / ("qz_ports_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+    const fs::path list =
+        fs::temp_directory_path() / ("qz_ports_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
     std::ofstream(list) << "# fixture 1 to 3\r\n/dev/ttyUSB1\n\n  /dev/ttyUSB2  \n#/dev/ttyUSB9\n/dev/ttyUSB3\n";
     const std::vector<std::string> fromFile = {"/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyUSB2", "/dev/ttyUSB3"};
 
@@ -136,9 +137,9 @@ TEST(CliOptions, HelpListsEveryExitCode) {
 TEST(ExitCodes, OneCodePerOutcomeAndInterruptWins) {
     std::set<int> codes;
     std::set<std::string_view> names;
-    const Outcome all[] = {Outcome::success, Outcome::usageError, Outcome::firmwareUnreadable, Outcome::portFailed,
-                           Outcome::timedOut, Outcome::transferFailed, Outcome::interrupted, Outcome::internalError,
-                           Outcome::mixedFailures};
+    const Outcome all[] = {Outcome::success,     Outcome::usageError,    Outcome::firmwareUnreadable,
+                           Outcome::portFailed,  Outcome::timedOut,      Outcome::transferFailed,
+                           Outcome::interrupted, Outcome::internalError, Outcome::mixedFailures};
     for (const Outcome outcome : all) {
         codes.insert(exitCode(outcome));
         names.insert(outcomeName(outcome));
@@ -227,7 +228,7 @@ TEST(ProgressFormat, TenthsAreReportedOnceEach) {
     EXPECT_EQ(reached, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
 
     TenthMilestones jumpy;
-    EXPECT_EQ(jumpy.reached(progressAt(1, 3, 300)), 4);  // 128 of 300 bytes: 42%
+    EXPECT_EQ(jumpy.reached(progressAt(1, 3, 300)), 4); // 128 of 300 bytes: 42%
     EXPECT_EQ(jumpy.reached(progressAt(1, 3, 300)), std::nullopt);
     EXPECT_EQ(jumpy.reached(progressAt(3, 3, 300)), 10);
 }
@@ -295,9 +296,9 @@ TEST(ConsoleOutputTest, PlainLinesAtTenthsRedrawnLineOnTerminalErrorsEvenWhenQui
 
 TEST(JsonResult, EscapesAndReportsEveryField) {
     EXPECT_EQ(jsonString("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\n\\u0001\"");
-    EXPECT_EQ(jsonString("caf\xc3\xa9"), "\"caf\xc3\xa9\"");     // valid UTF-8 kept
-    EXPECT_EQ(jsonString("caf\xe9"), "\"caf\\ufffd\"");           // a lone ANSI byte
-    EXPECT_EQ(jsonString("\xc0\xaf"), "\"\\ufffd\\ufffd\"");      // overlong form
+    EXPECT_EQ(jsonString("caf\xc3\xa9"), "\"caf\xc3\xa9\""); // valid UTF-8 kept
+    EXPECT_EQ(jsonString("caf\xe9"), "\"caf\\ufffd\"");      // a lone ANSI byte
+    EXPECT_EQ(jsonString("\xc0\xaf"), "\"\\ufffd\\ufffd\""); // overlong form
 
     RunReport report;
     report.outcome = Outcome::transferFailed;
@@ -310,12 +311,11 @@ TEST(JsonResult, EscapesAndReportsEveryField) {
     report.transferStatus = kTransferCancelled;
     report.seconds = 2.5;
     report.transferSeconds = 1.25;
-    EXPECT_EQ(jsonResult(report),
-              "{\"outcome\":\"transfer_failed\",\"exit_code\":6,"
-              "\"message\":\"transfer failed: cancelled by the receiver\",\"port\":\"COM3\","
-              "\"firmware\":\"C:\\\\fw\\\\a.bin\",\"bytes\":384,\"bytes_total\":1000,\"blocks\":3,"
-              "\"blocks_total\":8,\"retries\":2,\"seconds\":2.500,\"transfer_seconds\":1.250,"
-              "\"mode\":\"crc16\",\"transfer_status\":1001}");
+    EXPECT_EQ(jsonResult(report), "{\"outcome\":\"transfer_failed\",\"exit_code\":6,"
+                                  "\"message\":\"transfer failed: cancelled by the receiver\",\"port\":\"COM3\","
+                                  "\"firmware\":\"C:\\\\fw\\\\a.bin\",\"bytes\":384,\"bytes_total\":1000,\"blocks\":3,"
+                                  "\"blocks_total\":8,\"retries\":2,\"seconds\":2.500,\"transfer_seconds\":1.250,"
+                                  "\"mode\":\"crc16\",\"transfer_status\":1001}");
 
     RunReport early;
     early.outcome = Outcome::timedOut;
@@ -480,7 +480,8 @@ TEST(ConsoleHostSequence, WaitsOnTheLineBetweenPollsAndStopsWhenTheLineIsGone) {
 
 TEST(Firmware, OnlyReadableNonEmptyFilesWithinTheLimit) {
     namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / ("qz_cli_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+    const fs::path dir = fs::temp_directory_path() /
+                         ("qz_cli_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
     fs::create_directories(dir);
     const auto write = [](const fs::path& path, std::size_t size) {
         std::ofstream out(path, std::ios::binary);

@@ -7,12 +7,12 @@
 
 #include <algorithm>
 #include <chrono>
-#include <map>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <spawn.h>
 #include <sstream>
@@ -161,8 +161,7 @@ protected:
         ASSERT_TRUE(fs::exists(kTool)) << kTool;
         ASSERT_TRUE(fs::exists(qz::test::SimProcess::executable()));
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = fs::temp_directory_path() /
-               ("qz_cli_" + std::string(info->name()) + "_" + std::to_string(::getpid()));
+        dir_ = fs::temp_directory_path() / ("qz_cli_" + std::string(info->name()) + "_" + std::to_string(::getpid()));
         fs::remove_all(dir_);
         fs::create_directories(dir_);
     }
@@ -185,8 +184,13 @@ protected:
     // Starts the simulator (wire trace, received image) and returns its pty. It keeps serving
     // after the upload, so that the tool never sees the line hang up under it.
     std::string startSim(std::vector<std::string> extra = {}) {
-        std::vector<std::string> args = {"--forever", "--timeout", "30", "--trace", file("trace.txt").string(),
-                                         "--out", file("received.bin").string()};
+        std::vector<std::string> args = {"--forever",
+                                         "--timeout",
+                                         "30",
+                                         "--trace",
+                                         file("trace.txt").string(),
+                                         "--out",
+                                         file("received.bin").string()};
         args.insert(args.end(), extra.begin(), extra.end());
         sim_ = std::make_unique<qz::test::SimProcess>(args);
         EXPECT_TRUE(sim_->started());
@@ -200,8 +204,13 @@ protected:
     // stopped; its pty.
     std::string startSimAt(std::size_t index, std::vector<std::string> extra = {}) {
         const std::string n = std::to_string(index);
-        std::vector<std::string> args = {"--forever", "--timeout", "60", "--trace", file("trace" + n + ".txt").string(),
-                                         "--out", file("received" + n + ".bin").string()};
+        std::vector<std::string> args = {"--forever",
+                                         "--timeout",
+                                         "60",
+                                         "--trace",
+                                         file("trace" + n + ".txt").string(),
+                                         "--out",
+                                         file("received" + n + ".bin").string()};
         args.insert(args.end(), extra.begin(), extra.end());
         if (sims_.size() <= index) sims_.resize(index + 1);
         sims_[index] = std::make_unique<qz::test::SimProcess>(args);
@@ -284,7 +293,7 @@ TEST_F(CliUpload, CrcUploadArrivesByteExactAfterTheWindowsWakeUp) {
     const auto trace = normalisedTrace();
     ASSERT_GE(trace.size(), kWakeTrace.size() + 1);
     EXPECT_EQ(std::vector<std::string>(trace.begin(), trace.begin() + 4), kWakeTrace);
-    EXPECT_EQ(trace[4], "TX 57600 43"); // the receiver's 'C'
+    EXPECT_EQ(trace[4], "TX 57600 43");                               // the receiver's 'C'
     EXPECT_TRUE(trace[5].starts_with("RX 57600 0101fe")) << trace[5]; // block 1
 }
 
@@ -417,8 +426,8 @@ TEST_F(CliUpload, CtrlCDuringTheTransferCancelsIt) {
     // The last bytes the tool sent are the two CAN. (A pty hands bytes over late, so the
     // simulator may see the port's close before them and book them at the restored speed.)
     const auto trace = normalisedTrace();
-    const auto lastSent = std::find_if(trace.rbegin(), trace.rend(),
-                                       [](const std::string& line) { return line.starts_with("RX "); });
+    const auto lastSent =
+        std::find_if(trace.rbegin(), trace.rend(), [](const std::string& line) { return line.starts_with("RX "); });
     ASSERT_NE(lastSent, trace.rend());
     EXPECT_TRUE(lastSent->ends_with("1818")) << *lastSent;
 }
@@ -537,18 +546,19 @@ TEST_F(CliUpload, FailingPortsStopNoOtherAndSetTheExitCode) {
     run = runTool({missing, good1, good2, firmware});
     EXPECT_EQ(run.exitCode, 4) << describe(run);
     outcomes = outcomesByPort(run.json);
-    EXPECT_EQ(outcomes, (std::map<std::string, std::string>{
-                            {good1, "success"}, {good2, "success"}, {missing, "port_failed"}}))
+    EXPECT_EQ(outcomes,
+              (std::map<std::string, std::string>{{good1, "success"}, {good2, "success"}, {missing, "port_failed"}}))
         << run.json;
     EXPECT_NE(run.log.find("qz450-upload: " + missing + ": serial port " + missing + ": open: No such file"),
-              std::string::npos) << run.log;
+              std::string::npos)
+        << run.log;
 
     // Failures of different kinds: the mixed-failures code.
     run = runTool({"--timeout", "1", good3, silent, missing, firmware});
     EXPECT_EQ(run.exitCode, 7) << describe(run);
     outcomes = outcomesByPort(run.json);
-    EXPECT_EQ(outcomes, (std::map<std::string, std::string>{
-                            {good3, "success"}, {silent, "timeout"}, {missing, "port_failed"}}))
+    EXPECT_EQ(outcomes,
+              (std::map<std::string, std::string>{{good3, "success"}, {silent, "timeout"}, {missing, "port_failed"}}))
         << run.json;
 }
 
@@ -582,8 +592,8 @@ TEST_F(CliUpload, CtrlCMidTransferCancelsEveryPortAndRestoresIt) {
     for (std::size_t i = 0; i < ports.size(); ++i) {
         EXPECT_TRUE(portIsFreeAndRestored(ports[i], before[i])) << ports[i];
         const auto trace = traceAt(i);
-        const auto lastSent = std::find_if(trace.rbegin(), trace.rend(),
-                                           [](const std::string& line) { return line.starts_with("RX "); });
+        const auto lastSent =
+            std::find_if(trace.rbegin(), trace.rend(), [](const std::string& line) { return line.starts_with("RX "); });
         ASSERT_NE(lastSent, trace.rend());
         EXPECT_TRUE(lastSent->ends_with("1818")) << ports[i] << ": " << *lastSent;
     }
@@ -607,8 +617,8 @@ TEST_F(CliUpload, StationFlashesBoardAfterBoardOnTwoPorts) {
     const fs::path ports[] = {file("fixture-a"), file("fixture-b")};
     auto a = startBoard(ports[0], file("a1.bin"));
     auto b = startBoard(ports[1], file("b1.bin"));
-    Child tool = startTool({"--loop", "--no-wake", "--count", "3", ports[0].string(), ports[1].string(),
-                            file("fw.bin").string()});
+    Child tool = startTool(
+        {"--loop", "--no-wake", "--count", "3", ports[0].string(), ports[1].string(), file("fw.bin").string()});
     for (int board = 2; board <= 3; ++board) {
         // The next board of each fixture starts once the last one is done.
         ASSERT_TRUE(a->wait(30s)) << "board " << board - 1 << " on A";
@@ -642,8 +652,8 @@ TEST_F(CliUpload, StationWaitsForAPortThatVanishesAndUsesItAgain) {
     auto a = startBoard(unplugged, file("a1.bin"), {"--pace"});
     // Two boards in a row on the other fixture.
     auto b = startBoard(steady, file("b{n}.bin"), {"--count", "2"});
-    Child tool = startTool({"--loop", "--no-wake", "--count", "2", unplugged.string(), steady.string(),
-                            file("fw.bin").string()});
+    Child tool = startTool(
+        {"--loop", "--no-wake", "--count", "2", unplugged.string(), steady.string(), file("fw.bin").string()});
     ASSERT_TRUE(waitForText(file("tool.err"), unplugged.string() + ": Sent  10%"));
     // Unplugged: the device's name goes first (the link would otherwise dangle towards a pty
     // number that another program may get next), then the line.
@@ -660,8 +670,9 @@ TEST_F(CliUpload, StationWaitsForAPortThatVanishesAndUsesItAgain) {
     for (const auto& line : linesOf(run.json))
         seen.push_back(field(line, "port") + " " + field(line, "board") + " " + field(line, "outcome"));
     std::sort(seen.begin(), seen.end());
-    EXPECT_EQ(seen, (std::vector<std::string>{unplugged.string() + " 1 transfer_failed", unplugged.string() + " 2 success",
-                                              steady.string() + " 1 success", steady.string() + " 2 success"}))
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{unplugged.string() + " 1 transfer_failed", unplugged.string() + " 2 success",
+                                        steady.string() + " 1 success", steady.string() + " 2 success"}))
         << run.json;
     EXPECT_EQ(readFile(file("a2.bin")).substr(0, image.size()), image);
     EXPECT_EQ(readFile(file("b2.bin")).substr(0, image.size()), image);

@@ -7,9 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>

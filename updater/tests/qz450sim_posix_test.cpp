@@ -32,8 +32,7 @@ using qz::test::SimProcess;
 constexpr char SOH = 0x01, STX = 0x02, EOT = 0x04, ACK = 0x06, NAK = 0x15, CAN = 0x18;
 const std::string kWake = "7*450263\r";
 
-speed_t speedCode(unsigned baud)
-{
+speed_t speedCode(unsigned baud) {
     switch (baud) {
     case 9600: return B9600;
     case 19200: return B19200;
@@ -45,23 +44,18 @@ speed_t speedCode(unsigned baud)
 // The client's end of the line: the slave pty opened by path, raw, at a given speed.
 class Port {
 public:
-    Port(const std::string& path, unsigned baud) : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY))
-    {
-        if (fd_ >= 0)
-            setSpeed(baud);
+    Port(const std::string& path, unsigned baud) : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY)) {
+        if (fd_ >= 0) setSpeed(baud);
     }
-    ~Port()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
+    ~Port() {
+        if (fd_ >= 0) ::close(fd_);
     }
     Port(const Port&) = delete;
     Port& operator=(const Port&) = delete;
 
     bool isOpen() const { return fd_ >= 0; }
 
-    void setSpeed(unsigned baud)
-    {
+    void setSpeed(unsigned baud) {
         termios t{};
         tcgetattr(fd_, &t);
         cfmakeraw(&t);
@@ -70,34 +64,31 @@ public:
         tcsetattr(fd_, TCSANOW, &t);
     }
 
-    void send(const std::string& bytes) { ASSERT_EQ(::write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size())); }
+    void send(const std::string& bytes) {
+        ASSERT_EQ(::write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
 
     // Reads until `done` says so or `limit` passes; returns what arrived.
-    std::string readUntil(const std::function<bool(const std::string&)>& done, std::chrono::milliseconds limit)
-    {
+    std::string readUntil(const std::function<bool(const std::string&)>& done, std::chrono::milliseconds limit) {
         std::string got;
         const auto deadline = std::chrono::steady_clock::now() + limit;
         while (!done(got)) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0)
-                break;
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) break;
             pollfd fd{fd_, POLLIN, 0};
-            if (poll(&fd, 1, static_cast<int>(left.count())) <= 0)
-                continue;
+            if (poll(&fd, 1, static_cast<int>(left.count())) <= 0) continue;
             char chunk[2048];
             const ssize_t n = ::read(fd_, chunk, sizeof chunk);
-            if (n > 0)
-                got.append(chunk, static_cast<std::size_t>(n));
+            if (n > 0) got.append(chunk, static_cast<std::size_t>(n));
         }
         return got;
     }
-    std::string readBytes(std::size_t count, std::chrono::milliseconds limit = 5s)
-    {
+    std::string readBytes(std::size_t count, std::chrono::milliseconds limit = 5s) {
         return readUntil([count](const std::string& got) { return got.size() >= count; }, limit);
     }
     // Everything that arrives within `period` (nothing expected, usually).
-    std::string readFor(std::chrono::milliseconds period)
-    {
+    std::string readFor(std::chrono::milliseconds period) {
         return readUntil([](const std::string&) { return false; }, period);
     }
 
@@ -105,20 +96,17 @@ private:
     int fd_;
 };
 
-std::uint16_t crc16(const std::string& data)
-{
+std::uint16_t crc16(const std::string& data) {
     std::uint16_t crc = 0;
     for (unsigned char byte : data) {
         crc = static_cast<std::uint16_t>(crc ^ (byte << 8));
-        for (int i = 0; i < 8; ++i)
-            crc = static_cast<std::uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
+        for (int i = 0; i < 8; ++i) crc = static_cast<std::uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
     }
     return crc;
 }
 
 // One XMODEM block: SOH for 128 bytes of data, STX for 1024; CRC-16 or arithmetic checksum.
-std::string frame(unsigned number, std::string data, bool crc)
-{
+std::string frame(unsigned number, std::string data, bool crc) {
     const std::size_t size = data.size() <= 128 ? 128 : 1024;
     data.resize(size, '\x1a');
     std::string f;
@@ -132,15 +120,13 @@ std::string frame(unsigned number, std::string data, bool crc)
         f += static_cast<char>(c & 0xff);
     } else {
         unsigned sum = 0;
-        for (unsigned char b : data)
-            sum += b;
+        for (unsigned char b : data) sum += b;
         f += static_cast<char>(sum & 0xff);
     }
     return f;
 }
 
-std::string hex(const std::string& bytes)
-{
+std::string hex(const std::string& bytes) {
     std::string out;
     char two[3];
     for (unsigned char b : bytes) {
@@ -150,17 +136,14 @@ std::string hex(const std::string& bytes)
     return out;
 }
 
-std::string image(std::size_t size, unsigned seed)
-{
+std::string image(std::size_t size, unsigned seed) {
     std::mt19937 random(seed);
     std::string data(size, '\0');
-    for (auto& c : data)
-        c = static_cast<char>(random() & 0xff);
+    for (auto& c : data) c = static_cast<char>(random() & 0xff);
     return data;
 }
 
-std::string readFile(const fs::path& path)
-{
+std::string readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
@@ -169,8 +152,7 @@ std::string readFile(const fs::path& path)
 
 // The updater's wake-up passes, with its pauses: none between a command and the next reopen.
 // Returns the port reopened at 57600 baud for the listen.
-std::unique_ptr<Port> wakeAsUpdater(const std::string& pty)
-{
+std::unique_ptr<Port> wakeAsUpdater(const std::string& pty) {
     { Port open19200(pty, 19200); }
     {
         Port pass(pty, 9600);
@@ -195,26 +177,22 @@ std::unique_ptr<Port> wakeAsUpdater(const std::string& pty)
     return std::make_unique<Port>(pty, 57600);
 }
 
-bool onlyPercent(const std::string& got)
-{
-    return got.find_first_not_of('%') == std::string::npos;
-}
+bool onlyPercent(const std::string& got) { return got.find_first_not_of('%') == std::string::npos; }
 
 // Waits for "%" as the first byte received, answers "{" and returns the first request (with
 // any "%" that was already on its way left out).
-std::string answerStart(Port& port)
-{
+std::string answerStart(Port& port) {
     const std::string start = port.readBytes(1);
     EXPECT_EQ(start.substr(0, 1), "%");
     port.send("{");
     const std::string answer = port.readUntil([](const std::string& got) { return !onlyPercent(got); }, 5s);
-    return answer.substr(answer.find_first_not_of('%') == std::string::npos ? answer.size() : answer.find_first_not_of('%'));
+    return answer.substr(answer.find_first_not_of('%') == std::string::npos ? answer.size()
+                                                                            : answer.find_first_not_of('%'));
 }
 
 class Qz450Sim : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(fs::exists(SimProcess::executable())) << SimProcess::executable();
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         dir_ = fs::temp_directory_path() / ("qz450sim_" + std::string(info->name()) + "_" + std::to_string(::getpid()));
@@ -228,8 +206,7 @@ protected:
     fs::path dir_;
 };
 
-TEST_F(Qz450Sim, UpdaterUploadInCrcModeArrivesByteExactWithTheWakeSpeedsAndAComparableTrace)
-{
+TEST_F(Qz450Sim, UpdaterUploadInCrcModeArrivesByteExactWithTheWakeSpeedsAndAComparableTrace) {
     SimProcess sim({"--trace", path("trace.txt"), "--out", path("image.bin"), "--timeout", "20"});
     ASSERT_TRUE(sim.started());
     auto port = wakeAsUpdater(sim.pty());
@@ -274,8 +251,7 @@ TEST_F(Qz450Sim, UpdaterUploadInCrcModeArrivesByteExactWithTheWakeSpeedsAndAComp
     EXPECT_NE(raw.find(" EV wake 19200\n"), std::string::npos);
 }
 
-TEST_F(Qz450Sim, StartCharacterOnlyWhileTheLineIsAt57600)
-{
+TEST_F(Qz450Sim, StartCharacterOnlyWhileTheLineIsAt57600) {
     SimProcess sim({"--timeout", "20", "--answer-timeout", "20"});
     ASSERT_TRUE(sim.started());
     Port port(sim.pty(), 9600);
@@ -286,7 +262,7 @@ TEST_F(Qz450Sim, StartCharacterOnlyWhileTheLineIsAt57600)
     EXPECT_GE(heard.size(), 3u);
     EXPECT_TRUE(onlyPercent(heard)) << heard;
     port.setSpeed(19200);
-    port.readFor(50ms);  // a "%" already on its way
+    port.readFor(50ms); // a "%" already on its way
     EXPECT_EQ(port.readFor(300ms), "") << "nothing at 19200 baud";
     sim.stop();
     const auto summary = sim.nextLine(1s);
@@ -295,8 +271,7 @@ TEST_F(Qz450Sim, StartCharacterOnlyWhileTheLineIsAt57600)
     EXPECT_EQ(jsonField(*summary, "wake_speeds"), "9600");
 }
 
-TEST_F(Qz450Sim, FirstStartCharacterWaitsThePercentAfterDelay)
-{
+TEST_F(Qz450Sim, FirstStartCharacterWaitsThePercentAfterDelay) {
     SimProcess sim({"--timeout", "20", "--percent-after-ms", "600", "--percent-ms", "1000"});
     ASSERT_TRUE(sim.started());
     Port port(sim.pty(), 57600);
@@ -312,13 +287,12 @@ TEST_F(Qz450Sim, FirstStartCharacterWaitsThePercentAfterDelay)
     EXPECT_EQ(jsonField(*summary, "percent_sent"), "1");
 }
 
-TEST_F(Qz450Sim, OnlyTheWholeWakeUpCommandAtAnUpdaterSpeedWakesIt)
-{
+TEST_F(Qz450Sim, OnlyTheWholeWakeUpCommandAtAnUpdaterSpeedWakesIt) {
     SimProcess sim({"--timeout", "1"});
     ASSERT_TRUE(sim.started());
     {
         Port port(sim.pty(), 38400);
-        port.send(kWake);  // a speed the updater never uses
+        port.send(kWake); // a speed the updater never uses
         std::this_thread::sleep_for(50ms);
         port.setSpeed(57600);
         port.send("\r");
@@ -333,8 +307,7 @@ TEST_F(Qz450Sim, OnlyTheWholeWakeUpCommandAtAnUpdaterSpeedWakesIt)
     EXPECT_EQ(jsonField(*summary, "wake_speeds"), "");
 }
 
-TEST_F(Qz450Sim, SilentAndWrongSpeedBootloadersAreNeverHeardAtTheListenSpeed)
-{
+TEST_F(Qz450Sim, SilentAndWrongSpeedBootloadersAreNeverHeardAtTheListenSpeed) {
     {
         SimProcess sim({"--silent", "--answer-timeout", "0.5"});
         ASSERT_TRUE(sim.started());
@@ -355,9 +328,9 @@ TEST_F(Qz450Sim, SilentAndWrongSpeedBootloadersAreNeverHeardAtTheListenSpeed)
         const std::string heard = port.readBytes(2);
         EXPECT_GE(heard.size(), 2u);
         EXPECT_TRUE(onlyPercent(heard)) << "heard off the listen speed: " << heard;
-        std::this_thread::sleep_for(100ms);  // more "%" wait unread
+        std::this_thread::sleep_for(100ms); // more "%" wait unread
         port.setSpeed(57600);
-        std::this_thread::sleep_for(50ms);   // the simulator notices the new speed
+        std::this_thread::sleep_for(50ms); // the simulator notices the new speed
         EXPECT_EQ(port.readFor(300ms), "") << "what was sent at 19200 and not read is gone";
         port.send("{");
         EXPECT_EQ(port.readFor(300ms), "") << "\"{\" is not taken at 57600 either";
@@ -368,8 +341,7 @@ TEST_F(Qz450Sim, SilentAndWrongSpeedBootloadersAreNeverHeardAtTheListenSpeed)
     }
 }
 
-TEST_F(Qz450Sim, ChecksumModeWithPacingAndSlowFlashTakes1KBlocksRepeatsAndBadBlocks)
-{
+TEST_F(Qz450Sim, ChecksumModeWithPacingAndSlowFlashTakes1KBlocksRepeatsAndBadBlocks) {
     SimProcess sim({"--awake", "--checksum", "--pace", "--flash-delay-ms", "50", "--out", path("image.bin")});
     ASSERT_TRUE(sim.started());
     Port port(sim.pty(), 57600);
@@ -409,8 +381,7 @@ TEST_F(Qz450Sim, ChecksumModeWithPacingAndSlowFlashTakes1KBlocksRepeatsAndBadBlo
     EXPECT_EQ(readFile(path("image.bin")), a + b + c);
 }
 
-TEST_F(Qz450Sim, CancelsAfterNBlocksOnAnOutOfSequenceBlockAndWhenTheSenderCancels)
-{
+TEST_F(Qz450Sim, CancelsAfterNBlocksOnAnOutOfSequenceBlockAndWhenTheSenderCancels) {
     {
         SimProcess sim({"--awake", "--cancel-after", "1"});
         ASSERT_TRUE(sim.started());
@@ -453,8 +424,7 @@ TEST_F(Qz450Sim, CancelsAfterNBlocksOnAnOutOfSequenceBlockAndWhenTheSenderCancel
     EXPECT_EQ(qz::test::normalisedTrace(path("trace.txt"), 2).substr(0, 24), "RX 57600 7b\nTX 57600 43\n");
 }
 
-TEST_F(Qz450Sim, AckFaultsAndBitErrors)
-{
+TEST_F(Qz450Sim, AckFaultsAndBitErrors) {
     const std::string block = frame(1, image(128, 9), true);
     {
         SimProcess sim({"--awake", "--drop-ack", "1"});
@@ -500,8 +470,7 @@ TEST_F(Qz450Sim, AckFaultsAndBitErrors)
     }
 }
 
-TEST_F(Qz450Sim, StopsAnsweringMidTransferAndNoticesASpeedChange)
-{
+TEST_F(Qz450Sim, StopsAnsweringMidTransferAndNoticesASpeedChange) {
     {
         SimProcess sim({"--awake", "--stop-after", "1", "--transfer-timeout", "0.5"});
         ASSERT_TRUE(sim.started());
@@ -529,8 +498,7 @@ TEST_F(Qz450Sim, StopsAnsweringMidTransferAndNoticesASpeedChange)
     EXPECT_EQ(jsonField(*summary, "outcome"), "abandoned");
 }
 
-TEST_F(Qz450Sim, LinkSignalAndCommandLine)
-{
+TEST_F(Qz450Sim, LinkSignalAndCommandLine) {
     const std::string link = path("com1");
     {
         SimProcess sim({"--link", link});
@@ -541,8 +509,8 @@ TEST_F(Qz450Sim, LinkSignalAndCommandLine)
         EXPECT_FALSE(fs::exists(fs::symlink_status(link))) << "link removed at exit";
         EXPECT_FALSE(sim.nextLine(200ms)) << "no summary for an upload that saw nothing";
     }
-    for (const std::vector<std::string>& bad : {std::vector<std::string>{"--bogus"},
-                                                std::vector<std::string>{"--bit-errors", "1.5"}}) {
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"--bogus"}, std::vector<std::string>{"--bit-errors", "1.5"}}) {
         SimProcess sim(bad);
         EXPECT_FALSE(sim.started());
         EXPECT_EQ(sim.wait(), 2) << bad.front();

@@ -42,9 +42,18 @@ public:
         line = settings;
         return {};
     }
-    PortStatus setDtr(bool raised) override { options.dtr = raised; return {}; }
-    PortStatus setRts(bool raised) override { options.rts = raised; return {}; }
-    PortStatus setHandshaking(Handshaking handshaking) override { options.handshaking = handshaking; return {}; }
+    PortStatus setDtr(bool raised) override {
+        options.dtr = raised;
+        return {};
+    }
+    PortStatus setRts(bool raised) override {
+        options.rts = raised;
+        return {};
+    }
+    PortStatus setHandshaking(Handshaking handshaking) override {
+        options.handshaking = handshaking;
+        return {};
+    }
     PortStatus write(std::span<const std::uint8_t> bytes) override {
         if (!isOpen_) return PortStatus::failure(PortErrorKind::notOpen, "closed");
         written.emplace_back(bytes.begin(), bytes.end());
@@ -225,7 +234,9 @@ TEST_F(ControlTest, OutputSendsAtOnceAndInputHandsOutWhatArrivedWithoutWaiting) 
     EXPECT_EQ(control.input(), "34");
     ASSERT_TRUE(control.setInputLength(0));
     ASSERT_TRUE(control.setNullDiscard(true));
-    port.arrive(std::string("6\0\0" "7", 4));
+    port.arrive(std::string("6\0\0"
+                            "7",
+                            4));
     EXPECT_EQ(control.input(), "567");
 }
 
@@ -239,8 +250,9 @@ void acknowledgeEverything(FakeSerialPort& port) {
 class SendFileTest : public ControlTest {
 protected:
     void SetUp() override {
-        directory = fs::temp_directory_path() / ("qz_control_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                                                 "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        directory = fs::temp_directory_path() /
+                    ("qz_control_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
+                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(directory);
         ASSERT_TRUE(control.setPacketTimeout(0.1f));
         ASSERT_TRUE(control.setMaxErrors(3));
@@ -267,7 +279,10 @@ TEST_F(SendFileTest, SendsTheFileAndKeepsItsStatistics) {
     std::vector<TransferReport> reports;
     control.setProgressHook([&](const TransferReport& report) { reports.push_back(report); });
     int idleCalls = 0;
-    control.setIdleHook([&] { ++idleCalls; return IdleAction::proceed; });
+    control.setIdleHook([&] {
+        ++idleCalls;
+        return IdleAction::proceed;
+    });
 
     EXPECT_TRUE(control.sendFile()) << control.lastError();
     EXPECT_EQ(control.transferStatus(), kTransferComplete);

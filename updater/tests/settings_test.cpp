@@ -8,8 +8,8 @@
 #include "updater/core/settings.h"
 
 #ifdef _WIN32
-#include "updater/win32/win32_profile.h"
 #include <windows.h>
+#include "updater/win32/win32_profile.h"
 #endif
 
 #include <gtest/gtest.h>
@@ -167,7 +167,8 @@ TEST_P(ProfileTest, KeyWritesKeepARecordLineThatHoldsBlanksAroundAnEqualsSign) {
 
 TEST_P(ProfileTest, ReadSettingAppliesTheDefaultRuleAndTrims) {
     writeBytes(file, "[Main]\r\nA=Default\r\nB=default\r\nC=   \r\nD=\"  7860  \"\r\nE=\"Default\"\r\n"
-                     "F=\" Default\"\r\nG=" + std::string(300, '9') + "\r\n");
+                     "F=\" Default\"\r\nG=" +
+                         std::string(300, '9') + "\r\n");
     EXPECT_EQ(Module2::ReadSetting(*profile, "Main", "A", file), "");
     EXPECT_EQ(Module2::ReadSetting(*profile, "Main", "B", file), "default");
     EXPECT_EQ(Module2::ReadSetting(*profile, "Main", "C", file), "");
@@ -253,8 +254,7 @@ TEST(NumberTextTest, FirstRecordMustBeAWhole16BitNumber) {
     EXPECT_EQ(parseRecordInteger16(" -12 "), std::int16_t{-12});
     EXPECT_EQ(parseRecordInteger16("32767"), std::int16_t{32767});
     EXPECT_EQ(parseRecordInteger16("-32768"), std::int16_t{-32768});
-    for (const char* bad : {"", "32768", "-32769", "70000", "99999999999999999999", "7.5", "1e1", "COM3",
-                            "-", "5 5"}) {
+    for (const char* bad : {"", "32768", "-32769", "70000", "99999999999999999999", "7.5", "1e1", "COM3", "-", "5 5"}) {
         EXPECT_FALSE(parseRecordInteger16(bad).has_value()) << bad;
     }
 }

@@ -31,8 +31,7 @@ TEST(StartUpTest, FirstStartInAnEmptyFolderWarnsAndShowsTheDefaults) {
     WindowHarness h;
     h.window.Load();
     const auto expected = concat({
-        {"text Status=Status: Idle", loadMessage(h.settingsFile()),
-         "title Velkor 7304 Updater Version 7.0.3"},
+        {"text Status=Status: Idle", loadMessage(h.settingsFile()), "title Velkor 7304 Updater Version 7.0.3"},
         kPortItems,
         {"text ComPortSet=0", "timer off", "NullDiscard=0", "show BravlinkCRC2"},
     });
@@ -117,20 +116,19 @@ std::string binaryBytes() {
 
 INSTANTIATE_TEST_SUITE_P(
     Each, BadSettingsFileTest,
-    ::testing::Values(
-        BadFile{"Empty", "", true, 0, ""},
-        BadFile{"PortOnly", "5\r\n", true, 5, ""},
-        BadFile{"TruncatedInThePath", "5\r\n\"C:\\fw\\ima", false, 5, "C:\\fw\\ima"},
-        BadFile{"NonNumericPort", "COM3\r\n\"C:\\fw.bin\"\r\n", true, 0, "C:\\fw.bin"},
-        BadFile{"PortOutOf16Bits", "70000\r\n\"C:\\fw.bin\"\r\n", true, 0, "C:\\fw.bin"},
-        BadFile{"FractionalPort", "7.5\r\n\"C:\\fw.bin\"\r\n", true, 0, "C:\\fw.bin"},
-        BadFile{"LongKeyValue",
-                "2\r\n\"C:\\fw.bin\"\r\n[Main]\r\nWindow Width=" + std::string(300, '9') +
-                    "\r\nWindow State=" + std::string(300, '1') + "\r\n",
-                false, 2, "C:\\fw.bin"},
-        BadFile{"NonNumericGeometry", "2\r\n\"C:\\fw.bin\"\r\n[Main]\r\nWindow Width=wide\r\nWindow State=max\r\n",
-                false, 2, "C:\\fw.bin"},
-        BadFile{"Binary", binaryBytes(), true, 0, ""}),
+    ::testing::Values(BadFile{"Empty", "", true, 0, ""}, BadFile{"PortOnly", "5\r\n", true, 5, ""},
+                      BadFile{"TruncatedInThePath", "5\r\n\"C:\\fw\\ima", false, 5, "C:\\fw\\ima"},
+                      BadFile{"NonNumericPort", "COM3\r\n\"C:\\fw.bin\"\r\n", true, 0, "C:\\fw.bin"},
+                      BadFile{"PortOutOf16Bits", "70000\r\n\"C:\\fw.bin\"\r\n", true, 0, "C:\\fw.bin"},
+                      BadFile{"FractionalPort", "7.5\r\n\"C:\\fw.bin\"\r\n", true, 0, "C:\\fw.bin"},
+                      BadFile{"LongKeyValue",
+                              "2\r\n\"C:\\fw.bin\"\r\n[Main]\r\nWindow Width=" + std::string(300, '9') +
+                                  "\r\nWindow State=" + std::string(300, '1') + "\r\n",
+                              false, 2, "C:\\fw.bin"},
+                      BadFile{"NonNumericGeometry",
+                              "2\r\n\"C:\\fw.bin\"\r\n[Main]\r\nWindow Width=wide\r\nWindow State=max\r\n", false, 2,
+                              "C:\\fw.bin"},
+                      BadFile{"Binary", binaryBytes(), true, 0, ""}),
     [](const auto& kind) { return std::string(kind.param.name); });
 
 TEST(StartUpTest, AFailedLoadKeepsWhatTheWindowAlreadyHeld) {
@@ -158,9 +156,9 @@ TEST(StartUpTest, EveryStepRunsWhenOthersFail) {
     h.control.failMember("NullDiscard");
     h.view.facts.versionMajor = 12;
     h.window.Load();
-    EXPECT_EQ(h.log.entries, (std::vector<std::string>{"metric Height=7000", "metric Top=-120", "metric Left=300",
-                                                       "state 2", "text ComPortSet=5", "timer off",
-                                                       "NullDiscard=0", "show BravlinkCRC2"}));
+    EXPECT_EQ(h.log.entries,
+              (std::vector<std::string>{"metric Height=7000", "metric Top=-120", "metric Left=300", "state 2",
+                                        "text ComPortSet=5", "timer off", "NullDiscard=0", "show BravlinkCRC2"}));
     EXPECT_EQ(h.window.FileToUpLoad, "C:\\fw, v2\\image,a.bin");
 }
 
@@ -239,11 +237,10 @@ TEST(ShutDownTest, AFailingSaveIsReportedAndTheProcessStillEnds) {
     h.view.facts.folder = h.folder.file("gone");
     h.log.clear();
     EXPECT_THROW(h.window.ExitClick(), ProcessEnded);
-    EXPECT_EQ(h.log.entries,
-              (std::vector<std::string>{"PortOpen?",
-                                        "message Updater7304|An error occured while saving file " +
-                                            h.window.settingsPath() + "|Exclamation|Ok",
-                                        "end"}));
+    EXPECT_EQ(h.log.entries, (std::vector<std::string>{"PortOpen?",
+                                                       "message Updater7304|An error occured while saving file " +
+                                                           h.window.settingsPath() + "|Exclamation|Ok",
+                                                       "end"}));
 }
 
 TEST(ShutDownTest, AMetricTheWindowCannotReportIsNotWritten) {
@@ -296,9 +293,7 @@ protected:
     WindowHarness h;
 };
 
-TEST_F(BrowseTest, DialogGetsItsDefaultExtensionOnceWithTheWindow) {
-    EXPECT_EQ(h.dialog.defaultExtension(), ".bin");
-}
+TEST_F(BrowseTest, DialogGetsItsDefaultExtensionOnceWithTheWindow) { EXPECT_EQ(h.dialog.defaultExtension(), ".bin"); }
 
 TEST_F(BrowseTest, APickedBinFileIsTakenWithoutAQuestion) {
     preset("C:\\old.bin");
@@ -331,8 +326,10 @@ TEST_F(BrowseTest, OkReopensThePresetWithTheRejectedPath) {
     h.dialog.picks.push_back("C:\\fw\\image.bin");
     h.view.answers.push_back(MessageResult::Ok);
     h.window.BrowseClick();
-    EXPECT_EQ(h.log.entries, concat({openDialog(""), {"text FileText=C:\\fw\\image.hex", question},
-                                     openDialog("C:\\fw\\image.hex"), {"text FileText=C:\\fw\\image.bin"}}));
+    EXPECT_EQ(h.log.entries, concat({openDialog(""),
+                                     {"text FileText=C:\\fw\\image.hex", question},
+                                     openDialog("C:\\fw\\image.hex"),
+                                     {"text FileText=C:\\fw\\image.bin"}}));
     EXPECT_EQ(h.window.FileToUpLoad, "C:\\fw\\image.bin");
 }
 

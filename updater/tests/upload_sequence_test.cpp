@@ -11,9 +11,9 @@ namespace qz::test {
 namespace {
 
 const std::vector<std::string> kOpening = {
-    "PortOpen?",        "CommPort=3",        "Settings=19200, N, 8, 1", "InputLength=0",
-    "Handshaking=0",    "InputBufferSize=1024", "OutputBufferSize=1024", "InputMode=0",
-    "PortOpen=1",       "EnableCancel=1",
+    "PortOpen?",     "CommPort=3",           "Settings=19200, N, 8, 1", "InputLength=0",
+    "Handshaking=0", "InputBufferSize=1024", "OutputBufferSize=1024",   "InputMode=0",
+    "PortOpen=1",    "EnableCancel=1",
 };
 
 std::vector<std::string> concat(std::initializer_list<std::vector<std::string>> parts) {
@@ -22,22 +22,42 @@ std::vector<std::string> concat(std::initializer_list<std::vector<std::string>> 
     return out;
 }
 
-const std::vector<std::string> kDisable = {"timer on",         "disable FileText",   "disable Browse",
-                                           "disable Label1",   "disable ComPortSet", "disable UpLoad",
-                                           "PortOpen=0"};
-const std::vector<std::string> kEnableInputs = {"enable UpLoad", "enable FileText", "enable Browse",
-                                                "enable Label1", "enable ComPortSet"};
+const std::vector<std::string> kDisable = {"timer on",           "disable FileText", "disable Browse", "disable Label1",
+                                           "disable ComPortSet", "disable UpLoad",   "PortOpen=0"};
+const std::vector<std::string> kEnableInputs = {"enable UpLoad", "enable FileText", "enable Browse", "enable Label1",
+                                                "enable ComPortSet"};
 const std::vector<std::string> kWake = {
-    "PortOpen=0", "Handshaking=0", "Settings=9600,n,8,1",  "PortOpen=1", "sleep 100", "Output=<CR>",
-    "sleep 100",  "Output=7*450263<CR>",
-    "PortOpen=0", "Handshaking=0", "Settings=57600,n,8,1", "PortOpen=1", "Output=<CR>", "sleep 100",
+    "PortOpen=0",
+    "Handshaking=0",
+    "Settings=9600,n,8,1",
+    "PortOpen=1",
+    "sleep 100",
+    "Output=<CR>",
+    "sleep 100",
     "Output=7*450263<CR>",
-    "PortOpen=0", "Handshaking=0", "Settings=19200,n,8,1", "PortOpen=1", "Output=<CR>", "sleep 100",
-    "Output=7*450263<CR>", "sleep 100",
+    "PortOpen=0",
+    "Handshaking=0",
+    "Settings=57600,n,8,1",
+    "PortOpen=1",
+    "Output=<CR>",
+    "sleep 100",
+    "Output=7*450263<CR>",
+    "PortOpen=0",
+    "Handshaking=0",
+    "Settings=19200,n,8,1",
+    "PortOpen=1",
+    "Output=<CR>",
+    "sleep 100",
+    "Output=7*450263<CR>",
+    "sleep 100",
 };
 const std::vector<std::string> kListen = {
-    "PortOpen=0", "Handshaking=0", "Settings=57600,n,8,1", "PortOpen=1",
-    "text Status=Status: Waiting for Bootloader Start Character", "sleep 500",
+    "PortOpen=0",
+    "Handshaking=0",
+    "Settings=57600,n,8,1",
+    "PortOpen=1",
+    "text Status=Status: Waiting for Bootloader Start Character",
+    "sleep 500",
 };
 
 class UploadTest : public ::testing::Test {
@@ -51,8 +71,8 @@ protected:
         return concat({kEnableInputs, {"PortOpen?", "PortOpen=0", "timer off", "text Status=Status: Idle"}});
     }
     void expectIdle() const {
-        for (auto id : {ControlId::FileText, ControlId::Browse, ControlId::Label1, ControlId::ComPortSet,
-                        ControlId::UpLoad}) {
+        for (auto id :
+             {ControlId::FileText, ControlId::Browse, ControlId::Label1, ControlId::ComPortSet, ControlId::UpLoad}) {
             EXPECT_TRUE(h.view.enabled(id)) << controlName(id);
         }
         EXPECT_FALSE(h.control.isOpen());
@@ -72,10 +92,12 @@ TEST_F(UploadTest, SuccessfulUploadGivesEveryMemberAndTextInOrder) {
     const UploadResult result = h.window.UpLoadClick();
 
     const auto expected = concat({
-        kDisable, kOpening, kWake, kListen,
-        {"Input?", "Input?", "Input?",
-         "text Status=Status: Start Character Received. Uploading Firmware....", "Output={",
-         "text Status=Status: Upload Sequence Started", "Settings=57600,n,8,1", "PortOpen=1",
+        kDisable,
+        kOpening,
+        kWake,
+        kListen,
+        {"Input?", "Input?", "Input?", "text Status=Status: Start Character Received. Uploading Firmware....",
+         "Output={", "text Status=Status: Upload Sequence Started", "Settings=57600,n,8,1", "PortOpen=1",
          "SendFileName=C:\\fw,1\\image.bin", "SendFile", "timer off", "TransferStatus?", "PortOpen=0",
          "message Success!|File Transfer Complete|None|Ok"},
         kEnableInputs,
@@ -220,7 +242,8 @@ TEST_F(UploadTest, ExitDuringTheWaitSavesTheSettingsAndEndsWithoutAnUploadMessag
     EXPECT_FALSE(h.log.contains("Output={"));
     EXPECT_FALSE(h.control.isOpen());
     // The close came from the shut-down: after the last read, the port is read and closed.
-    const std::size_t lastRead = h.log.entries.size() - 1 -
+    const std::size_t lastRead =
+        h.log.entries.size() - 1 -
         static_cast<std::size_t>(std::find(h.log.entries.rbegin(), h.log.entries.rend(), "Input?") -
                                  h.log.entries.rbegin());
     const std::vector<std::string> tail(h.log.entries.begin() + static_cast<std::ptrdiff_t>(lastRead) + 1,
@@ -238,9 +261,11 @@ TEST_P(OpenFailureTest, StopsAtTheFailingMemberTellsTheUserAndReturnsToIdle) {
     const UploadResult result = h.window.UpLoadClick();
 
     EXPECT_EQ(result.outcome, UploadOutcome::PortFailed);
-    const std::vector<std::string> opening(kOpening.begin(), kOpening.begin() + static_cast<std::ptrdiff_t>(failing) + 1);
+    const std::vector<std::string> opening(kOpening.begin(),
+                                           kOpening.begin() + static_cast<std::ptrdiff_t>(failing) + 1);
     const auto expected = concat({
-        kDisable, opening,
+        kDisable,
+        opening,
         {"message Updater7304|COM 3 is in use by another program or doesn't exist on your computer. "
          "Please check and try again|None|Ok"},
         kEnableInputs,

@@ -171,8 +171,8 @@ TEST_P(RxLineTest, ImageArrivesByteExact) {
     wchar_t temp[MAX_PATH];
     ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
     const fs::path file = fs::path(temp) / ("qz_image_" + caseName({param, 0}) + ".bin");
-    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
-                                                static_cast<std::streamsize>(image.size()));
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
     const fs::path received = rxDirectory / "received.bin";
     fs::remove(received);
 
@@ -204,9 +204,9 @@ TEST_P(RxLineTest, ImageArrivesByteExact) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, RxLineTest,
                          ::testing::Values(RxCase{0, true}, RxCase{1, true}, RxCase{127, true}, RxCase{128, true},
-                                           RxCase{129, true}, RxCase{1 << 20, true}, RxCase{0, false},
-                                           RxCase{1, false}, RxCase{127, false}, RxCase{128, false},
-                                           RxCase{129, false}, RxCase{1 << 20, false}),
+                                           RxCase{129, true}, RxCase{1 << 20, true}, RxCase{0, false}, RxCase{1, false},
+                                           RxCase{127, false}, RxCase{128, false}, RxCase{129, false},
+                                           RxCase{1 << 20, false}),
                          caseName);
 
 } // namespace

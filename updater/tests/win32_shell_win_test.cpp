@@ -4,11 +4,11 @@
 
 #include "updater/tests/support/window_harness.h"
 
+#include "common/win32/text.h"
 #include "updater/win32/win32_drawn_control.h"
 #include "updater/win32/win32_file_dialog.h"
 #include "updater/win32/win32_main_window.h"
 #include "updater/win32/win32_program_facts.h"
-#include "common/win32/text.h"
 #include "updater/win32/win32_transfer_area.h"
 
 #include <windows.h>
@@ -55,8 +55,7 @@ int px(int twips) { return twips / 15; }
 // Leaves no WM_QUIT behind for the next test: it would end the next modal loop at once.
 void dropQuit() {
     MSG msg;
-    while (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
-    }
+    while (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {}
 }
 
 // Answers the next dialog box (class #32770) of this process from another thread, as a user
@@ -102,7 +101,8 @@ private:
         }
     }
     static void press(HWND box, int button) {
-        PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
+        PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
     }
     struct Search {
         HWND found = nullptr;
@@ -177,9 +177,7 @@ TEST_F(ShellTest, CreatesEveryControlAsAStandardControlAtItsPlace) {
             EXPECT_EQ(classOf(hwnd), L"Button");
             EXPECT_EQ(style & BS_TYPEMASK, BS_PUSHBUTTON);
             break;
-        case ControlKind::Label:
-            EXPECT_EQ(classOf(hwnd), L"Static");
-            break;
+        case ControlKind::Label: EXPECT_EQ(classOf(hwnd), L"Static"); break;
         case ControlKind::ComboBox:
             EXPECT_EQ(classOf(hwnd), L"ComboBox");
             EXPECT_EQ(style & 3, CBS_DROPDOWN);
@@ -188,9 +186,7 @@ TEST_F(ShellTest, CreatesEveryControlAsAStandardControlAtItsPlace) {
             EXPECT_EQ(classOf(hwnd), L"Edit");
             EXPECT_EQ(style & (ES_READONLY | ES_MULTILINE), 0);
             break;
-        case ControlKind::TransferArea:
-            EXPECT_EQ(classOf(hwnd), win32::TransferArea::kClassName);
-            break;
+        case ControlKind::TransferArea: EXPECT_EQ(classOf(hwnd), win32::TransferArea::kClassName); break;
         }
         if (c.kind != ControlKind::TransferArea) {
             EXPECT_EQ(narrow(textOf(hwnd)), c.caption);
@@ -352,8 +348,8 @@ TEST_F(ShellTest, EventsReachTheirHandlersThroughThePump) {
 TEST_F(ShellTest, MessageBoxShowsTitleAndTextAndReturnsTheButton) {
     {
         DialogAnswerer answer([](HWND) { return IDCANCEL; });
-        EXPECT_EQ(window.messageBox("You do not have a binary file loaded. Would you like to try again?",
-                                    "Updater7304", MessageIcon::Question, MessageButtons::OkCancel),
+        EXPECT_EQ(window.messageBox("You do not have a binary file loaded. Would you like to try again?", "Updater7304",
+                                    MessageIcon::Question, MessageButtons::OkCancel),
                   MessageResult::Cancel);
         EXPECT_EQ(answer.title(), L"Updater7304");
         EXPECT_EQ(answer.text(), L"You do not have a binary file loaded. Would you like to try again?");

@@ -17,13 +17,13 @@ namespace qz {
 namespace {
 
 using namespace std::chrono_literals;
+using std::chrono::milliseconds;
 using test::LineFaults;
 using test::TestReceiverOptions;
 using test::VirtualDuration;
 using test::VirtualLine;
 using test::VirtualTime;
 using test::XmodemTestReceiver;
-using std::chrono::milliseconds;
 
 struct NoisyRun {
     std::uint32_t seed = 0;
@@ -43,7 +43,9 @@ std::vector<std::uint8_t> randomImage(std::mt19937& random) {
     if (size == 0 && random() % 2) size = std::uniform_int_distribution<std::size_t>(2, 1600)(random);
     std::vector<std::uint8_t> image(size);
     // Firmware-like content: runs of padding bytes, control bytes and noise.
-    for (auto& byte : image) byte = random() % 4 == 0 ? pick<std::uint8_t>(random, {0x1A, 0x01, 0x04, 0x06, 0x15, 0x18, 'C', 0xFF, 0}) : static_cast<std::uint8_t>(random());
+    for (auto& byte : image)
+        byte = random() % 4 == 0 ? pick<std::uint8_t>(random, {0x1A, 0x01, 0x04, 0x06, 0x15, 0x18, 'C', 0xFF, 0})
+                                 : static_cast<std::uint8_t>(random());
     return image;
 }
 
@@ -134,7 +136,8 @@ TEST(XmodemNoise, NeverReportsCompleteForAnImageThatDidNotArriveIntact) {
         }
         ASSERT_LE(outcome.elapsed, worstCase(options, run.image.size())) << describe(run, outcome.result, receiver);
     }
-    EXPECT_TRUE(falseSuccesses.empty()) << falseSuccesses.size() << " false successes, first: " << falseSuccesses.front();
+    EXPECT_TRUE(falseSuccesses.empty()) << falseSuccesses.size()
+                                        << " false successes, first: " << falseSuccesses.front();
     // The faults must leave most transfers able to finish, and must bite often enough to matter.
     EXPECT_GT(complete, runs * 6 / 10) << complete << " of " << runs << " complete";
     EXPECT_GT(withRetries, runs / 3) << withRetries << " of " << runs << " needed retries";
@@ -150,8 +153,10 @@ TEST(XmodemNoise, ReceiverThatCancelsOrFallsSilentEndsTheTransferInBoundedTime) 
         const int blocks = static_cast<int>((run.image.size() + 127) / 128);
         const bool cancels = seed % 3 == 0;
         const int after = static_cast<int>(seed % static_cast<std::uint32_t>(blocks));
-        if (cancels) run.receiver.cancelAfterBlocks = after + 1;
-        else run.receiver.muteAfterBlocks = after;
+        if (cancels)
+            run.receiver.cancelAfterBlocks = after + 1;
+        else
+            run.receiver.muteAfterBlocks = after;
         XmodemTestReceiver receiver(run.receiver);
         const Outcome outcome = transfer(run, receiver, options);
         const std::string what = describe(run, outcome.result, receiver);

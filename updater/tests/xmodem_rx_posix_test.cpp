@@ -2,8 +2,8 @@
 // slave side, rx relayed from the master. rx keeps the padding of the last block, so the
 // received file must be the image followed by pad bytes up to a whole block.
 
-#include "updater/posix/posix_serial_port.h"
 #include "updater/core/serial_transfer_control.h"
+#include "updater/posix/posix_serial_port.h"
 
 #include "updater/tests/support/pty_program.h"
 
@@ -39,7 +39,8 @@ class RxTest : public ::testing::TestWithParam<RxCase> {
 protected:
     void SetUp() override {
         if (::access(kRx, X_OK) != 0) GTEST_SKIP() << "lrzsz rx not installed (scripts/setup installs it)";
-        directory_ = fs::temp_directory_path() / ("qz_rx_" + std::to_string(::getpid()) + "_" + caseName({GetParam(), 0}));
+        directory_ =
+            fs::temp_directory_path() / ("qz_rx_" + std::to_string(::getpid()) + "_" + caseName({GetParam(), 0}));
         fs::remove_all(directory_);
         fs::create_directories(directory_);
     }
@@ -57,8 +58,8 @@ TEST_P(RxTest, ImageArrivesByteExact) {
     for (auto& byte : image) byte = static_cast<std::uint8_t>(random());
     if (!image.empty()) image.back() = 0x1A; // a pad-like last byte must survive too
     const fs::path file = directory_ / "image.bin";
-    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
-                                                static_cast<std::streamsize>(image.size()));
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
 
     std::vector<std::string> command = {kRx, "-b", "-q", "received.bin"};
     if (param.crc) command.insert(command.begin() + 1, "-c");
@@ -96,9 +97,9 @@ TEST_P(RxTest, ImageArrivesByteExact) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, RxTest,
                          ::testing::Values(RxCase{0, true}, RxCase{1, true}, RxCase{127, true}, RxCase{128, true},
-                                           RxCase{129, true}, RxCase{1 << 20, true}, RxCase{0, false},
-                                           RxCase{1, false}, RxCase{127, false}, RxCase{128, false},
-                                           RxCase{129, false}, RxCase{1 << 20, false}),
+                                           RxCase{129, true}, RxCase{1 << 20, true}, RxCase{0, false}, RxCase{1, false},
+                                           RxCase{127, false}, RxCase{128, false}, RxCase{129, false},
+                                           RxCase{1 << 20, false}),
                          caseName);
 
 } // namespace

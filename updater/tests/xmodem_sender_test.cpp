@@ -185,8 +185,7 @@ using Answers = std::vector<std::vector<std::uint8_t>>;
 // A receiver scripted block by block: answers[i] is what it sends after the i-th write.
 struct ScriptedTransfer {
     explicit ScriptedTransfer(Answers script, std::uint8_t request = 'C')
-        : answers(std::move(script)),
-          peer([this](std::span<const std::uint8_t>, VirtualTime arrived, VirtualLine& l) {
+        : answers(std::move(script)), peer([this](std::span<const std::uint8_t>, VirtualTime arrived, VirtualLine& l) {
               if (next < answers.size()) l.deliver(answers[next], arrived + 1ms);
               ++next;
           }),
@@ -304,7 +303,8 @@ TEST(XmodemEnd, EotIsRepeatedUntilAcknowledged) {
     EXPECT_EQ(silent.status, kTransferTimedOut);
     EXPECT_EQ(neverAcked.line.writes().size(), 1u + 10u);
 
-    ScriptedTransfer refused(Answers{{kAck}, {kNak}, {kNak}, {kNak}, {kNak}, {kNak}, {kNak}, {kNak}, {kNak}, {kNak}, {kNak}});
+    ScriptedTransfer refused(
+        Answers{{kAck}, {kNak}, {kNak}, {kNak}, {kNak}, {kNak}, {kNak}, {kNak}, {kNak}, {kNak}, {kNak}});
     EXPECT_EQ(refused.send(imageOf(5)).status, kTransferTooManyErrors);
 }
 
@@ -341,7 +341,8 @@ TEST_P(SlowAckTest, SecondAckOfARepeatedBlockIsNotTakenForTheNext) {
     const auto image = imageOf(static_cast<std::size_t>(blocks) * 128 - 3);
     TestReceiverOptions options;
     options.ackDelay = [blocks, delayMs](int block) {
-        return block == blocks - 1 ? test::VirtualDuration(std::chrono::milliseconds(delayMs)) : test::VirtualDuration{};
+        return block == blocks - 1 ? test::VirtualDuration(std::chrono::milliseconds(delayMs))
+                                   : test::VirtualDuration{};
     };
     XmodemTestReceiver receiver(options);
     // Damage the first copy of the last block on its way.

@@ -30,8 +30,8 @@ public:
 private:
     HWND owner_;
     std::string title_;
-    std::string filter_;      // in the system's form
-    std::string extension_;   // without the leading dot
+    std::string filter_;    // in the system's form
+    std::string extension_; // without the leading dot
     std::string fileName_;
 };
 

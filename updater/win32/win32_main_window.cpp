@@ -1,8 +1,8 @@
 #include "updater/win32/win32_main_window.h"
 
+#include "common/win32/text.h"
 #include "updater/win32/resource.h"
 #include "updater/win32/win32_program_facts.h"
-#include "common/win32/text.h"
 
 #include <commctrl.h>
 
@@ -42,12 +42,10 @@ std::wstring windowText(HWND hwnd) {
 // Frames are painted here rather than by the group box itself, so that a caption that lies
 // under a label bearing the same text (Label1 over Frame1) is drawn exactly where the label
 // draws its text: the two then read as one caption, whatever the font's width.
-LRESULT CALLBACK framePaintProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                                DWORD_PTR data) {
+LRESULT CALLBACK framePaintProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data) {
     const auto* look = reinterpret_cast<const FrameLook*>(data);
     switch (message) {
-    case WM_ERASEBKGND:
-        return 1;
+    case WM_ERASEBKGND: return 1;
     case WM_PAINT:
     case WM_PRINTCLIENT: {
         PAINTSTRUCT ps{};
@@ -95,8 +93,7 @@ LRESULT CALLBACK framePaintProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         InvalidateRect(hwnd, nullptr, TRUE);
         return r;
     }
-    default:
-        return DefSubclassProc(hwnd, message, wParam, lParam);
+    default: return DefSubclassProc(hwnd, message, wParam, lParam);
     }
 }
 
@@ -111,9 +108,7 @@ HFONT createMessageFont() {
 
 } // namespace
 
-int twipsToPixels(float twips) {
-    return static_cast<int>(std::lround(twips / static_cast<float>(kTwipsPerPixel)));
-}
+int twipsToPixels(float twips) { return static_cast<int>(std::lround(twips / static_cast<float>(kTwipsPerPixel))); }
 
 MainWindow::MainWindow(HINSTANCE instance) : instance_(instance) {}
 
@@ -129,11 +124,9 @@ bool MainWindow::create() {
     InitCommonControlsEx(&init);
 
     iconLarge_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_UPDATER), IMAGE_ICON,
-                                               GetSystemMetrics(SM_CXICON),
-                                               GetSystemMetrics(SM_CYICON), 0));
+                                               GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
     iconSmall_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_UPDATER), IMAGE_ICON,
-                                               GetSystemMetrics(SM_CXSMICON),
-                                               GetSystemMetrics(SM_CYSMICON), 0));
+                                               GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = &MainWindow::windowProc;
@@ -150,9 +143,8 @@ bool MainWindow::create() {
     const DWORD exStyle = WS_EX_CONTROLPARENT;
     RECT frame{0, 0, twipsToPixels(kClientWidthTwips), twipsToPixels(kClientHeightTwips)};
     AdjustWindowRectEx(&frame, style, FALSE, exStyle);
-    hwnd_ = CreateWindowExW(exStyle, kMainWindowClass, widen(kDesignTitle).c_str(), style,
-                            CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
-                            frame.bottom - frame.top, nullptr, nullptr, instance_, this);
+    hwnd_ = CreateWindowExW(exStyle, kMainWindowClass, widen(kDesignTitle).c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT,
+                            frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, instance_, this);
     if (!hwnd_) return false;
     font_ = createMessageFont();
     return createControls();
@@ -239,10 +231,9 @@ void MainWindow::show() {
     ShowWindow(hwnd_, command);
     UpdateWindow(hwnd_);
     // The lowest tab order gets the focus.
-    const auto first = std::min_element(kWindowLayout.begin(), kWindowLayout.end(),
-                                        [](const ControlLayout& a, const ControlLayout& b) {
-                                            return a.tabOrder < b.tabOrder;
-                                        });
+    const auto first =
+        std::min_element(kWindowLayout.begin(), kWindowLayout.end(),
+                         [](const ControlLayout& a, const ControlLayout& b) { return a.tabOrder < b.tabOrder; });
     lastFocus_ = control(first->id);
     SetFocus(lastFocus_);
 }
@@ -338,9 +329,7 @@ std::optional<int> MainWindow::comboCount(ControlId id) const {
     return static_cast<int>(n);
 }
 
-bool MainWindow::setTitle(std::string_view title) {
-    return SetWindowTextW(hwnd_, widen(title).c_str()) != FALSE;
-}
+bool MainWindow::setTitle(std::string_view title) { return SetWindowTextW(hwnd_, widen(title).c_str()) != FALSE; }
 
 std::optional<std::string> MainWindow::title() const { return narrow(windowText(hwnd_)); }
 
@@ -383,9 +372,7 @@ bool MainWindow::setWindowState(std::int16_t state) {
         pendingState_ = state;
         return true;
     }
-    ShowWindow(hwnd_, state == kWindowMinimised ? SW_MINIMIZE
-                      : state == kWindowMaximised ? SW_MAXIMIZE
-                                                  : SW_RESTORE);
+    ShowWindow(hwnd_, state == kWindowMinimised ? SW_MINIMIZE : state == kWindowMaximised ? SW_MAXIMIZE : SW_RESTORE);
     return true;
 }
 
@@ -435,8 +422,7 @@ void MainWindow::onCommand(int id, int code) {
             if (item != CB_ERR) call([&] { events_.comPortSetClick(static_cast<int>(item)); });
         }
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -484,11 +470,8 @@ LRESULT MainWindow::handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
         KillTimer(hwnd, kTimer1Id);
         PostQuitMessage(0);
         return 0;
-    case WM_NCDESTROY:
-        hwnd_ = nullptr;
-        break;
-    default:
-        break;
+    case WM_NCDESTROY: hwnd_ = nullptr; break;
+    default: break;
     }
     return DefWindowProcW(hwnd, message, wParam, lParam);
 }

@@ -17,12 +17,12 @@ namespace qz::win32 {
 
 // Events of the window, each delivered on the window's thread.
 struct WindowEvents {
-    std::function<void()> unload;                // close box, system menu, Alt+F4, session end
-    std::function<void()> exitClick;             // Exit
-    std::function<void()> browseClick;           // Browse
-    std::function<void()> upLoadClick;           // UpLoad
-    std::function<void(int)> comPortSetClick;    // an item of ComPortSet picked: its position
-    std::function<void()> timer1Tick;            // Timer1, every kTimer1IntervalMs while enabled
+    std::function<void()> unload;             // close box, system menu, Alt+F4, session end
+    std::function<void()> exitClick;          // Exit
+    std::function<void()> browseClick;        // Browse
+    std::function<void()> upLoadClick;        // UpLoad
+    std::function<void(int)> comPortSetClick; // an item of ComPortSet picked: its position
+    std::function<void()> timer1Tick;         // Timer1, every kTimer1IntervalMs while enabled
 };
 
 inline constexpr const wchar_t* kMainWindowClass = L"VelkorUpdater";

@@ -8,9 +8,8 @@
 
 namespace qz {
 
-std::string Win32Profile::readString(std::string_view section, std::string_view key,
-                                     std::string_view defaultValue, std::size_t bufferSize,
-                                     std::string_view file) {
+std::string Win32Profile::readString(std::string_view section, std::string_view key, std::string_view defaultValue,
+                                     std::size_t bufferSize, std::string_view file) {
     if (bufferSize == 0) return {};
     const std::string s(section), k(key), d(defaultValue), f(file);
     std::vector<char> buffer(bufferSize, '\0');

@@ -36,8 +36,7 @@ std::optional<VersionResource> readVersionResource(const std::wstring& path) {
         WORD language;
         WORD codePage;
     };
-    if (VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", &value, &length) &&
-        length >= sizeof(Translation)) {
+    if (VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", &value, &length) && length >= sizeof(Translation)) {
         const auto* t = static_cast<const Translation*>(value);
         wchar_t key[64];
         std::swprintf(key, 64, L"\\StringFileInfo\\%04x%04x\\ProductName", t->language, t->codePage);

@@ -9,13 +9,13 @@ namespace {
 
 std::string systemMessage(DWORD error) {
     char* text = nullptr;
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                            FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
     std::string message = length && text ? std::string(text, length) : std::string();
     if (text) LocalFree(text);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ' ||
-                                message.back() == '.'))
+    while (!message.empty() &&
+           (message.back() == '\n' || message.back() == '\r' || message.back() == ' ' || message.back() == '.'))
         message.pop_back();
     if (message.empty()) message = "system error";
     return message + " (error " + std::to_string(error) + ")";
@@ -27,15 +27,12 @@ PortErrorKind kindOfOpenError(DWORD error) {
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_NAME:
     case ERROR_BAD_UNIT:
-    case ERROR_DEV_NOT_EXIST:
-        return PortErrorKind::noSuchDevice;
+    case ERROR_DEV_NOT_EXIST: return PortErrorKind::noSuchDevice;
     // A COM port is opened exclusively: another holder shows as access denied.
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
-    case ERROR_BUSY:
-        return PortErrorKind::inUse;
-    default:
-        return PortErrorKind::io;
+    case ERROR_BUSY: return PortErrorKind::inUse;
+    default: return PortErrorKind::io;
     }
 }
 
@@ -233,14 +230,16 @@ PortStatus Win32SerialPort::setHandshaking(Handshaking handshaking) {
 
 PortStatus Win32SerialPort::setDtr(bool raised) {
     if (!isOpen()) return notOpen("set DTR");
-    if (!EscapeCommFunction(handle_, raised ? SETDTR : CLRDTR)) return failure(PortErrorKind::io, "set DTR", GetLastError());
+    if (!EscapeCommFunction(handle_, raised ? SETDTR : CLRDTR))
+        return failure(PortErrorKind::io, "set DTR", GetLastError());
     dtr_ = raised;
     return PortStatus{};
 }
 
 PortStatus Win32SerialPort::setRts(bool raised) {
     if (!isOpen()) return notOpen("set RTS");
-    if (!EscapeCommFunction(handle_, raised ? SETRTS : CLRRTS)) return failure(PortErrorKind::io, "set RTS", GetLastError());
+    if (!EscapeCommFunction(handle_, raised ? SETRTS : CLRRTS))
+        return failure(PortErrorKind::io, "set RTS", GetLastError());
     rts_ = raised;
     return PortStatus{};
 }
@@ -254,7 +253,8 @@ PortStatus Win32SerialPort::write(std::span<const std::uint8_t> bytes) {
         if (!WriteFile(handle_, bytes.data() + done, chunk, &written, nullptr))
             return failure(PortErrorKind::io, "write", GetLastError());
         if (written == 0)
-            return PortStatus::failure(PortErrorKind::timedOut, portErrorMessage(device_, "write", "output held too long"));
+            return PortStatus::failure(PortErrorKind::timedOut,
+                                       portErrorMessage(device_, "write", "output held too long"));
         done += written;
     }
     lastWriteOnLine_ = std::chrono::steady_clock::now() +
@@ -301,8 +301,8 @@ std::vector<std::string> listWin32SerialPorts() {
         char data[256];
         DWORD dataLength = sizeof data - 1;
         DWORD type = 0;
-        const LONG result = RegEnumValueA(key, index, name, &nameLength, nullptr, &type,
-                                          reinterpret_cast<BYTE*>(data), &dataLength);
+        const LONG result =
+            RegEnumValueA(key, index, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataLength);
         if (result == ERROR_NO_MORE_ITEMS) break;
         if (result != ERROR_SUCCESS || type != REG_SZ) continue;
         data[dataLength] = '\0';
@@ -311,9 +311,7 @@ std::vector<std::string> listWin32SerialPorts() {
         if (!port.empty()) ports.push_back(port);
     }
     RegCloseKey(key);
-    const auto number = [](const std::string& port) {
-        return port.size() > 3 ? std::atoi(port.c_str() + 3) : 0;
-    };
+    const auto number = [](const std::string& port) { return port.size() > 3 ? std::atoi(port.c_str() + 3) : 0; };
     std::sort(ports.begin(), ports.end(), [&](const std::string& a, const std::string& b) {
         return number(a) != number(b) ? number(a) < number(b) : a < b;
     });

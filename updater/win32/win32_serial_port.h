@@ -5,10 +5,10 @@
 
 #include "updater/core/serial_port.h"
 
+#include <windows.h>
 #include <chrono>
 #include <string>
 #include <vector>
-#include <windows.h>
 
 namespace qz {
 
@@ -19,8 +19,7 @@ public:
     Win32SerialPort(const Win32SerialPort&) = delete;
     Win32SerialPort& operator=(const Win32SerialPort&) = delete;
 
-    PortStatus open(const std::string& device, const LineSettings& line,
-                    const PortOptions& options) override;
+    PortStatus open(const std::string& device, const LineSettings& line, const PortOptions& options) override;
     void close() noexcept override;
     bool isOpen() const override { return handle_ != INVALID_HANDLE_VALUE; }
     const std::string& device() const override { return device_; }

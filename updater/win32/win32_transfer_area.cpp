@@ -32,9 +32,8 @@ std::string phaseText(const TransferReport& r) {
 }
 
 std::string blocksLine(const TransferReport& r) {
-    return "Block " + std::to_string(r.progress.blocksAcked) + " of " + std::to_string(r.progress.blocksTotal) +
-           ", " + std::to_string(r.progress.bytesAcked) + " of " + std::to_string(r.progress.bytesTotal) +
-           " bytes";
+    return "Block " + std::to_string(r.progress.blocksAcked) + " of " + std::to_string(r.progress.blocksTotal) + ", " +
+           std::to_string(r.progress.bytesAcked) + " of " + std::to_string(r.progress.bytesTotal) + " bytes";
 }
 
 std::string outcomeText(const TransferReport& r) {
@@ -63,17 +62,17 @@ bool TransferArea::registerClass(HINSTANCE instance) {
     wc.lpfnWndProc = &TransferArea::windowProc;
     wc.hInstance = instance;
     wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512)); // IDC_ARROW
-    wc.hbrBackground = nullptr; // painted whole in WM_PAINT
+    wc.hbrBackground = nullptr;                                 // painted whole in WM_PAINT
     wc.lpszClassName = kClassName;
     return RegisterClassExW(&wc) != 0;
 }
 
 bool TransferArea::create(HWND parent, int id, const RECT& bounds, HINSTANCE instance) {
     if (!registerClass(instance)) return false;
-    hwnd_ = CreateWindowExW(0, kClassName, widen(transferSummary(model_)).c_str(),
-                            WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, bounds.left, bounds.top,
-                            bounds.right - bounds.left, bounds.bottom - bounds.top, parent,
-                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, this);
+    hwnd_ =
+        CreateWindowExW(0, kClassName, widen(transferSummary(model_)).c_str(), WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS,
+                        bounds.left, bounds.top, bounds.right - bounds.left, bounds.bottom - bounds.top, parent,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, this);
     return hwnd_ != nullptr;
 }
 
@@ -99,10 +98,8 @@ LRESULT CALLBACK TransferArea::windowProc(HWND hwnd, UINT message, WPARAM wParam
             if (LOWORD(lParam)) InvalidateRect(hwnd, nullptr, FALSE);
         }
         return 0;
-    case WM_GETFONT:
-        return self ? reinterpret_cast<LRESULT>(self->font_) : 0;
-    case WM_ERASEBKGND:
-        return 1; // WM_PAINT covers the whole area
+    case WM_GETFONT: return self ? reinterpret_cast<LRESULT>(self->font_) : 0;
+    case WM_ERASEBKGND: return 1; // WM_PAINT covers the whole area
     case WM_PAINT: {
         PAINTSTRUCT ps;
         HDC dc = BeginPaint(hwnd, &ps);
@@ -127,8 +124,7 @@ LRESULT CALLBACK TransferArea::windowProc(HWND hwnd, UINT message, WPARAM wParam
     case WM_NCDESTROY:
         if (self) self->hwnd_ = nullptr;
         break;
-    default:
-        break;
+    default: break;
     }
     return DefWindowProcW(hwnd, message, wParam, lParam);
 }

@@ -15,9 +15,9 @@
 namespace qz::win32 {
 
 struct TransferAreaModel {
-    std::string portState;        // "COM1 closed", "COM1 open at 57600,n,8,1"
-    bool transferSeen = false;    // a transfer has run since the program started
-    TransferReport transfer;      // the current or last transfer
+    std::string portState;     // "COM1 closed", "COM1 open at 57600,n,8,1"
+    bool transferSeen = false; // a transfer has run since the program started
+    TransferReport transfer;   // the current or last transfer
 };
 
 // Percentage of the transfer done, 0 to 100 (a complete transfer of nothing counts as done).

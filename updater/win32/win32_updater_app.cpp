@@ -5,15 +5,14 @@
 namespace qz::win32 {
 
 UpdaterApp::UpdaterApp(HINSTANCE instance)
-    : window_(instance),
-      serial_(port_, [](int port) { return win32ComDeviceName(port); }),
+    : window_(instance), serial_(port_, [](int port) { return win32ComDeviceName(port); }),
       control_(serial_, window_.transferArea(), [this] { window_.pumpMessages(); }),
       logic_(window_, dialog_, control_, profile_) {}
 
 int UpdaterApp::run() {
     if (!window_.create()) {
-        MessageBoxW(nullptr, L"The window could not be created.", widen(window_.programFacts().applicationTitle).c_str(),
-                    MB_OK | MB_ICONERROR);
+        MessageBoxW(nullptr, L"The window could not be created.",
+                    widen(window_.programFacts().applicationTitle).c_str(), MB_OK | MB_ICONERROR);
         return 1;
     }
     dialog_.setOwner(window_.hwnd());

@@ -17,54 +17,54 @@
 namespace vtc {
 
 class CollectionObject final : public Collection, public ISupportErrorInfo {
- public:
-  // A new empty collection (null when out of memory).
-  static ComPtr<CollectionObject> create();
+public:
+    // A new empty collection (null when out of memory).
+    static ComPtr<CollectionObject> create();
 
-  // Appends an item, keyed when key is given. False (nothing added) when the key is taken.
-  bool append(const VARIANT& item, const std::wstring* key);
-  long count() const { return static_cast<long>(entries_.size()); }
+    // Appends an item, keyed when key is given. False (nothing added) when the key is taken.
+    bool append(const VARIANT& item, const std::wstring* key);
+    long count() const { return static_cast<long>(entries_.size()); }
 
-  // IUnknown
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
-  // IDispatch
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** out) override;
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
-                                   VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override;
-  // Collection
-  HRESULT STDMETHODCALLTYPE Item(VARIANT index, VARIANT* item) override;
-  HRESULT STDMETHODCALLTYPE Add(VARIANT item, VARIANT key, VARIANT before, VARIANT after) override;
-  HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override;
-  HRESULT STDMETHODCALLTYPE Remove(VARIANT index) override;
-  HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** enumerator) override;
-  // ISupportErrorInfo
-  HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
+    // IUnknown
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+    // IDispatch
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** out) override;
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                                     VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override;
+    // Collection
+    HRESULT STDMETHODCALLTYPE Item(VARIANT index, VARIANT* item) override;
+    HRESULT STDMETHODCALLTYPE Add(VARIANT item, VARIANT key, VARIANT before, VARIANT after) override;
+    HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override;
+    HRESULT STDMETHODCALLTYPE Remove(VARIANT index) override;
+    HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** enumerator) override;
+    // ISupportErrorInfo
+    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
 
- private:
-  struct Entry {
-    Variant item;
-    std::wstring key;  // folded; empty with keyed false
-    bool keyed = false;
-  };
+private:
+    struct Entry {
+        Variant item;
+        std::wstring key; // folded; empty with keyed false
+        bool keyed = false;
+    };
 
-  CollectionObject();
-  ~CollectionObject();
+    CollectionObject();
+    ~CollectionObject();
 
-  // Position (0-based) of the entry an index names: a number (1-based) or a key. 0 on success,
-  // else the automation error number.
-  int locate(const VARIANT* index, size_t& position) const;
-  void reindex();
+    // Position (0-based) of the entry an index names: a number (1-based) or a key. 0 on success,
+    // else the automation error number.
+    int locate(const VARIANT* index, size_t& position) const;
+    void reindex();
 
-  LONG refs_ = 1;
-  std::vector<Entry> entries_;
-  std::unordered_map<std::wstring, size_t> keys_;  // folded key -> position
+    LONG refs_ = 1;
+    std::vector<Entry> entries_;
+    std::unordered_map<std::wstring, size_t> keys_; // folded key -> position
 };
 
 // Key as compared: upper case (invariant), so that keys differing only in case are one key.
 std::wstring foldKey(std::wstring_view key);
 
-}  // namespace vtc
+} // namespace vtc

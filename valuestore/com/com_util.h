@@ -33,7 +33,7 @@ HRESULT copyByValue(VARIANT* target, const VARIANT* source);
 
 // True for an optional argument that the caller left out.
 inline bool isMissing(const VARIANT& value) {
-  return V_VT(&value) == VT_ERROR && V_ERROR(&value) == DISP_E_PARAMNOTFOUND;
+    return V_VT(&value) == VT_ERROR && V_ERROR(&value) == DISP_E_PARAMNOTFOUND;
 }
 
-}  // namespace vtc
+} // namespace vtc

@@ -15,37 +15,37 @@
 namespace vtc {
 
 class ConnectionPoint final : public IConnectionPoint {
- public:
-  // One advise: its cookie and the sink (as the connection's interface).
-  using Connection = std::pair<DWORD, ComPtr<IUnknown>>;
+public:
+    // One advise: its cookie and the sink (as the connection's interface).
+    using Connection = std::pair<DWORD, ComPtr<IUnknown>>;
 
-  ConnectionPoint(IConnectionPointContainer* owner, const IID& iid) : owner_(owner), iid_(iid) {}
+    ConnectionPoint(IConnectionPointContainer* owner, const IID& iid) : owner_(owner), iid_(iid) {}
 
-  const IID& iid() const { return iid_; }
-  // Calls f(sink) for each connected sink, on a copy so that a sink may disconnect meanwhile.
-  template <typename F>
-  void forEach(F&& f) const {
-    const std::vector<Connection> sinks = sinks_;
-    for (const auto& [cookie, sink] : sinks) f(sink.get());
-  }
+    const IID& iid() const { return iid_; }
+    // Calls f(sink) for each connected sink, on a copy so that a sink may disconnect meanwhile.
+    template <typename F>
+    void forEach(F&& f) const {
+        const std::vector<Connection> sinks = sinks_;
+        for (const auto& [cookie, sink] : sinks) f(sink.get());
+    }
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override;
-  ULONG STDMETHODCALLTYPE AddRef() override { return owner_->AddRef(); }
-  ULONG STDMETHODCALLTYPE Release() override { return owner_->Release(); }
-  HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override;
-  HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** out) override;
-  HRESULT STDMETHODCALLTYPE Advise(IUnknown* sink, DWORD* cookie) override;
-  HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override;
-  HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** out) override;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return owner_->AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return owner_->Release(); }
+    HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override;
+    HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** out) override;
+    HRESULT STDMETHODCALLTYPE Advise(IUnknown* sink, DWORD* cookie) override;
+    HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override;
+    HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** out) override;
 
- private:
-  IConnectionPointContainer* owner_;
-  IID iid_;
-  std::vector<Connection> sinks_;
-  DWORD lastCookie_ = 0;
+private:
+    IConnectionPointContainer* owner_;
+    IID iid_;
+    std::vector<Connection> sinks_;
+    DWORD lastCookie_ = 0;
 };
 
 // Enumerates a fixed list of connection points (holding their container).
 HRESULT createConnectionPointEnumerator(const std::vector<IConnectionPoint*>& points, IEnumConnectionPoints** out);
 
-}  // namespace vtc
+} // namespace vtc

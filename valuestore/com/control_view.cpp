@@ -16,157 +16,157 @@ constexpr int kBitmapHeight = 15;
 constexpr int kSizeTwips = 480;
 
 LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto* control = reinterpret_cast<ValtroveControl*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  switch (message) {
+    auto* control = reinterpret_cast<ValtroveControl*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    switch (message) {
     case WM_NCCREATE:
-      SetWindowLongPtrW(window, GWLP_USERDATA,
-                        reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
-      break;
+        SetWindowLongPtrW(window, GWLP_USERDATA,
+                          reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
+        break;
     case WM_PAINT: {
-      PAINTSTRUCT paint;
-      HDC dc = BeginPaint(window, &paint);
-      RECT client;
-      GetClientRect(window, &client);
-      drawControlPicture(dc, client);
-      EndPaint(window, &paint);
-      return 0;
+        PAINTSTRUCT paint;
+        HDC dc = BeginPaint(window, &paint);
+        RECT client;
+        GetClientRect(window, &client);
+        drawControlPicture(dc, client);
+        EndPaint(window, &paint);
+        return 0;
     }
     case WM_LBUTTONUP:
-      // A failed reload goes back to whoever sent or dispatched the click, as the message result
-      // (its error object is left on the thread).
-      return control ? static_cast<LRESULT>(control->click()) : 0;
-    default:
-      break;
-  }
-  return DefWindowProcW(window, message, wParam, lParam);
+        // A failed reload goes back to whoever sent or dispatched the click, as the message result
+        // (its error object is left on the thread).
+        return control ? static_cast<LRESULT>(control->click()) : 0;
+    default: break;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
 }
 
 bool registerWindowClass() {
-  WNDCLASSEXW windowClass{};
-  windowClass.cbSize = sizeof(windowClass);
-  windowClass.lpfnWndProc = windowProcedure;
-  windowClass.hInstance = moduleInstance();
-  windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512) /* IDC_ARROW */);
-  windowClass.lpszClassName = kWindowClass;
-  return RegisterClassExW(&windowClass) || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.lpfnWndProc = windowProcedure;
+    windowClass.hInstance = moduleInstance();
+    windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512) /* IDC_ARROW */);
+    windowClass.lpszClassName = kWindowClass;
+    return RegisterClassExW(&windowClass) || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
 // The container's ambient UserMode: false while the host's form is designed (true when unknown).
 bool userMode(IOleClientSite* site) {
-  ComPtr<IDispatch> ambient;
-  if (!site || FAILED(site->QueryInterface(IID_IDispatch, ambient.outVoid()))) return true;
-  DISPPARAMS none{nullptr, nullptr, 0, 0};
-  Variant result;
-  if (FAILED(ambient->Invoke(DISPID_AMBIENT_USERMODE, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
-                             result.get(), nullptr, nullptr)))
-    return true;
-  Variant flag;
-  if (FAILED(VariantChangeType(flag.get(), result.get(), 0, VT_BOOL))) return true;
-  return V_BOOL(flag.get()) != VARIANT_FALSE;
+    ComPtr<IDispatch> ambient;
+    if (!site || FAILED(site->QueryInterface(IID_IDispatch, ambient.outVoid()))) return true;
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    Variant result;
+    if (FAILED(ambient->Invoke(DISPID_AMBIENT_USERMODE, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
+                               result.get(), nullptr, nullptr)))
+        return true;
+    Variant flag;
+    if (FAILED(VariantChangeType(flag.get(), result.get(), 0, VT_BOOL))) return true;
+    return V_BOOL(flag.get()) != VARIANT_FALSE;
 }
 
 int sizeInPixels() {
-  HDC screen = GetDC(nullptr);
-  const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 96;
-  if (screen) ReleaseDC(nullptr, screen);
-  return MulDiv(kSizeTwips, dpi, 1440);
+    HDC screen = GetDC(nullptr);
+    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 96;
+    if (screen) ReleaseDC(nullptr, screen);
+    return MulDiv(kSizeTwips, dpi, 1440);
 }
 
-}  // namespace
+} // namespace
 
 void unregisterControlWindowClass() { UnregisterClassW(kWindowClass, moduleInstance()); }
 
 void drawControlPicture(HDC dc, const RECT& bounds) {
-  HBITMAP bitmap = LoadBitmapW(moduleInstance(), MAKEINTRESOURCEW(kBitmapId));
-  if (!bitmap) return;
-  HDC memory = CreateCompatibleDC(dc);
-  if (memory) {
-    HGDIOBJ previous = SelectObject(memory, bitmap);
-    const int oldMode = SetStretchBltMode(dc, COLORONCOLOR);
-    StretchBlt(dc, bounds.left, bounds.top, bounds.right - bounds.left, bounds.bottom - bounds.top, memory, 0, 0,
-               kBitmapWidth, kBitmapHeight, SRCCOPY);
-    SetStretchBltMode(dc, oldMode);
-    SelectObject(memory, previous);
-    DeleteDC(memory);
-  }
-  DeleteObject(bitmap);
+    HBITMAP bitmap = LoadBitmapW(moduleInstance(), MAKEINTRESOURCEW(kBitmapId));
+    if (!bitmap) return;
+    HDC memory = CreateCompatibleDC(dc);
+    if (memory) {
+        HGDIOBJ previous = SelectObject(memory, bitmap);
+        const int oldMode = SetStretchBltMode(dc, COLORONCOLOR);
+        StretchBlt(dc, bounds.left, bounds.top, bounds.right - bounds.left, bounds.bottom - bounds.top, memory, 0, 0,
+                   kBitmapWidth, kBitmapHeight, SRCCOPY);
+        SetStretchBltMode(dc, oldMode);
+        SelectObject(memory, previous);
+        DeleteDC(memory);
+    }
+    DeleteObject(bitmap);
 }
 
 HRESULT ValtroveControl::click() {
-  // Only the failure of this reload may leave an error object behind.
-  SetErrorInfo(0, nullptr);
-  Variant result;
-  return GetDataValues(result.get());
+    // Only the failure of this reload may leave an error object behind.
+    SetErrorInfo(0, nullptr);
+    Variant result;
+    return GetDataValues(result.get());
 }
 
 HRESULT ValtroveControl::activateInPlace(IOleClientSite* site) {
-  if (window_) {
-    if (!userMode(site_.get())) ShowWindow(window_, SW_SHOWNA);
+    if (window_) {
+        if (!userMode(site_.get())) ShowWindow(window_, SW_SHOWNA);
+        return S_OK;
+    }
+    // Without an in-place site there is nothing to show: the control works through its methods.
+    ComPtr<IOleInPlaceSite> inPlaceSite;
+    if (!site || FAILED(site->QueryInterface(IID_IOleInPlaceSite, inPlaceSite.outVoid()))) return S_OK;
+    if (inPlaceSite->CanInPlaceActivate() != S_OK) return S_OK;
+    HRESULT hr = inPlaceSite->OnInPlaceActivate();
+    if (FAILED(hr)) return hr;
+    HWND parent = nullptr;
+    ComPtr<IOleInPlaceFrame> frame;
+    ComPtr<IOleInPlaceUIWindow> document;
+    RECT position{}, clip{};
+    OLEINPLACEFRAMEINFO frameInfo{};
+    frameInfo.cb = sizeof(frameInfo);
+    if (FAILED(hr = inPlaceSite->GetWindow(&parent)) ||
+        FAILED(hr = inPlaceSite->GetWindowContext(frame.out(), document.out(), &position, &clip, &frameInfo)) ||
+        !registerWindowClass()) {
+        inPlaceSite->OnInPlaceDeactivate();
+        return FAILED(hr) ? hr : E_FAIL;
+    }
+    const int size = sizeInPixels();
+    window_ = CreateWindowExW(0, kWindowClass, L"", WS_CHILD | WS_CLIPSIBLINGS, position.left, position.top, size, size,
+                              parent, nullptr, moduleInstance(), this);
+    if (!window_) {
+        inPlaceSite->OnInPlaceDeactivate();
+        return HRESULT_FROM_WIN32(GetLastError());
+    }
+    EnableWindow(window_, enabled_);
+    // Invisible at run time.
+    if (!userMode(site_ ? site_.get() : site)) ShowWindow(window_, SW_SHOWNA);
+    inPlaceSite_ = std::move(inPlaceSite);
     return S_OK;
-  }
-  // Without an in-place site there is nothing to show: the control works through its methods.
-  ComPtr<IOleInPlaceSite> inPlaceSite;
-  if (!site || FAILED(site->QueryInterface(IID_IOleInPlaceSite, inPlaceSite.outVoid()))) return S_OK;
-  if (inPlaceSite->CanInPlaceActivate() != S_OK) return S_OK;
-  HRESULT hr = inPlaceSite->OnInPlaceActivate();
-  if (FAILED(hr)) return hr;
-  HWND parent = nullptr;
-  ComPtr<IOleInPlaceFrame> frame;
-  ComPtr<IOleInPlaceUIWindow> document;
-  RECT position{}, clip{};
-  OLEINPLACEFRAMEINFO frameInfo{};
-  frameInfo.cb = sizeof(frameInfo);
-  if (FAILED(hr = inPlaceSite->GetWindow(&parent)) ||
-      FAILED(hr = inPlaceSite->GetWindowContext(frame.out(), document.out(), &position, &clip, &frameInfo)) ||
-      !registerWindowClass()) {
-    inPlaceSite->OnInPlaceDeactivate();
-    return FAILED(hr) ? hr : E_FAIL;
-  }
-  const int size = sizeInPixels();
-  window_ = CreateWindowExW(0, kWindowClass, L"", WS_CHILD | WS_CLIPSIBLINGS, position.left, position.top, size, size,
-                            parent, nullptr, moduleInstance(), this);
-  if (!window_) {
-    inPlaceSite->OnInPlaceDeactivate();
-    return HRESULT_FROM_WIN32(GetLastError());
-  }
-  EnableWindow(window_, enabled_);
-  // Invisible at run time.
-  if (!userMode(site_ ? site_.get() : site)) ShowWindow(window_, SW_SHOWNA);
-  inPlaceSite_ = std::move(inPlaceSite);
-  return S_OK;
 }
 
 // ---- IOleWindow, IOleInPlaceObject, IOleInPlaceActiveObject --------------------------------------
 
 HRESULT STDMETHODCALLTYPE ValtroveControl::GetWindow(HWND* window) {
-  if (!window) return E_POINTER;
-  *window = window_;
-  return window_ ? S_OK : E_FAIL;
+    if (!window) return E_POINTER;
+    *window = window_;
+    return window_ ? S_OK : E_FAIL;
 }
 
 HRESULT STDMETHODCALLTYPE ValtroveControl::ContextSensitiveHelp(BOOL) { return E_NOTIMPL; }
 
 HRESULT STDMETHODCALLTYPE ValtroveControl::InPlaceDeactivate() {
-  if (!inPlaceSite_) return S_OK;
-  if (window_) {
-    // The enabled state outlives the window.
-    enabled_ = IsWindowEnabled(window_) != FALSE;
-    DestroyWindow(window_);
-    window_ = nullptr;
-  }
-  ComPtr<IOleInPlaceSite> site = std::move(inPlaceSite_);
-  site->OnInPlaceDeactivate();
-  return S_OK;
+    if (!inPlaceSite_) return S_OK;
+    if (window_) {
+        // The enabled state outlives the window.
+        enabled_ = IsWindowEnabled(window_) != FALSE;
+        DestroyWindow(window_);
+        window_ = nullptr;
+    }
+    ComPtr<IOleInPlaceSite> site = std::move(inPlaceSite_);
+    site->OnInPlaceDeactivate();
+    return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE ValtroveControl::UIDeactivate() { return S_OK; }
 
 HRESULT STDMETHODCALLTYPE ValtroveControl::SetObjectRects(LPCRECT position, LPCRECT) {
-  if (!position) return E_POINTER;
-  // Whatever the rectangle, the control keeps its fixed size.
-  if (window_) SetWindowPos(window_, nullptr, position->left, position->top, sizeInPixels(), sizeInPixels(),
-                            SWP_NOZORDER | SWP_NOACTIVATE);
-  return S_OK;
+    if (!position) return E_POINTER;
+    // Whatever the rectangle, the control keeps its fixed size.
+    if (window_)
+        SetWindowPos(window_, nullptr, position->left, position->top, sizeInPixels(), sizeInPixels(),
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE ValtroveControl::ReactivateAndUndo() { return INPLACE_E_NOTUNDOABLE; }
@@ -180,12 +180,12 @@ HRESULT STDMETHODCALLTYPE ValtroveControl::EnableModeless(BOOL) { return S_OK; }
 // ---- IOleControl ----------------------------------------------------------------------------------
 
 HRESULT STDMETHODCALLTYPE ValtroveControl::GetControlInfo(CONTROLINFO* info) {
-  if (!info) return E_POINTER;
-  if (info->cb < sizeof(CONTROLINFO)) return E_INVALIDARG;
-  info->hAccel = nullptr;  // no mnemonics
-  info->cAccel = 0;
-  info->dwFlags = 0;
-  return S_OK;
+    if (!info) return E_POINTER;
+    if (info->cb < sizeof(CONTROLINFO)) return E_INVALIDARG;
+    info->hAccel = nullptr; // no mnemonics
+    info->cAccel = 0;
+    info->dwFlags = 0;
+    return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE ValtroveControl::OnMnemonic(MSG*) { return S_OK; }
@@ -197,41 +197,41 @@ HRESULT STDMETHODCALLTYPE ValtroveControl::FreezeEvents(BOOL) { return S_OK; }
 HRESULT STDMETHODCALLTYPE ValtroveControl::Draw(DWORD aspect, LONG, void*, DVTARGETDEVICE*, HDC, HDC dc,
                                                 LPCRECTL bounds, LPCRECTL, BOOL(STDMETHODCALLTYPE*)(ULONG_PTR),
                                                 ULONG_PTR) {
-  if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
-  if (!dc || !bounds) return E_INVALIDARG;
-  const RECT rect{bounds->left, bounds->top, bounds->right, bounds->bottom};
-  drawControlPicture(dc, rect);
-  return S_OK;
+    if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
+    if (!dc || !bounds) return E_INVALIDARG;
+    const RECT rect{bounds->left, bounds->top, bounds->right, bounds->bottom};
+    drawControlPicture(dc, rect);
+    return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE ValtroveControl::GetColorSet(DWORD, LONG, void*, DVTARGETDEVICE*, HDC, LOGPALETTE** colors) {
-  if (colors) *colors = nullptr;
-  return S_FALSE;
+    if (colors) *colors = nullptr;
+    return S_FALSE;
 }
 
 HRESULT STDMETHODCALLTYPE ValtroveControl::Freeze(DWORD, LONG, void*, DWORD* freeze) {
-  if (freeze) *freeze = 0;
-  return E_NOTIMPL;
+    if (freeze) *freeze = 0;
+    return E_NOTIMPL;
 }
 
 HRESULT STDMETHODCALLTYPE ValtroveControl::Unfreeze(DWORD) { return E_NOTIMPL; }
 
 HRESULT STDMETHODCALLTYPE ValtroveControl::SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) {
-  viewAspects_ = aspects;
-  viewFlags_ = flags;
-  viewSink_ = ComPtr<IAdviseSink>(sink);
-  return S_OK;
+    viewAspects_ = aspects;
+    viewFlags_ = flags;
+    viewSink_ = ComPtr<IAdviseSink>(sink);
+    return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE ValtroveControl::GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** sink) {
-  if (aspects) *aspects = viewAspects_;
-  if (flags) *flags = viewFlags_;
-  if (sink) *sink = viewSink_.copy();
-  return S_OK;
+    if (aspects) *aspects = viewAspects_;
+    if (flags) *flags = viewFlags_;
+    if (sink) *sink = viewSink_.copy();
+    return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE ValtroveControl::GetExtent(DWORD aspect, LONG, DVTARGETDEVICE*, LPSIZEL size) {
-  return GetExtent(aspect, size);
+    return GetExtent(aspect, size);
 }
 
-}  // namespace vtc
+} // namespace vtc

@@ -3,7 +3,7 @@
 namespace vs {
 
 std::string_view standardErrorText(int number) {
-  switch (number) {
+    switch (number) {
     case error::invalidArgument: return "Invalid procedure call or argument";
     case error::badFileName: return "Bad file name or number";
     case error::fileNotFound: return "File not found";
@@ -11,7 +11,7 @@ std::string_view standardErrorText(int number) {
     case error::permissionDenied: return "Permission denied";
     case error::pathNotFound: return "Path not found";
     default: return "Path/File access error";
-  }
+    }
 }
 
 StoreError::StoreError(int errorNumber) : StoreError(errorNumber, std::string(standardErrorText(errorNumber))) {}
@@ -20,13 +20,13 @@ StoreError::StoreError(int errorNumber, const std::string& description)
     : std::runtime_error(description), number(errorNumber) {}
 
 StoreError fileError(int errorNumber, std::string_view path, std::string_view reason) {
-  return StoreError(errorNumber, std::string(standardErrorText(errorNumber)) + ": '" + std::string(path) + "': " +
-                                     std::string(reason));
+    return StoreError(errorNumber, std::string(standardErrorText(errorNumber)) + ": '" + std::string(path) +
+                                       "': " + std::string(reason));
 }
 
 bool mayNameSingleFile(std::string_view path) {
-  if (path.empty() || path.find_first_of("*?") != std::string_view::npos) return false;
-  return path.back() != '/' && path.back() != '\\';
+    if (path.empty() || path.find_first_of("*?") != std::string_view::npos) return false;
+    return path.back() != '/' && path.back() != '\\';
 }
 
-}  // namespace vs
+} // namespace vs

@@ -27,19 +27,19 @@ std::size_t findFirst(std::string_view text, std::string_view needle, const Lead
 // Buffers the searches reuse from call to call. Without them a large store would have fresh memory
 // faulted in on every load, which costs more than the search itself. Contents mean nothing between calls.
 struct Workspace {
-  struct Node {  // a node of the search automaton
-    std::uint32_t firstChild, childEnd, fail, output, pattern;
-    unsigned char byte;
-  };
-  struct Range {  // names below a node while it is built
-    std::uint32_t lo, hi, depth;
-  };
-  std::vector<std::string_view> names, patterns;
-  std::vector<std::size_t> occurrences, position, first, opens, closes;
-  std::vector<unsigned char> characterStarts;
-  std::vector<std::uint32_t> patternOf, patternLength, order, scratch, parents;
-  std::vector<Node> nodes;
-  std::vector<Range> ranges;
+    struct Node { // a node of the search automaton
+        std::uint32_t firstChild, childEnd, fail, output, pattern;
+        unsigned char byte;
+    };
+    struct Range { // names below a node while it is built
+        std::uint32_t lo, hi, depth;
+    };
+    std::vector<std::string_view> names, patterns;
+    std::vector<std::size_t> occurrences, position, first, opens, closes;
+    std::vector<unsigned char> characterStarts;
+    std::vector<std::uint32_t> patternOf, patternLength, order, scratch, parents;
+    std::vector<Node> nodes;
+    std::vector<Range> ranges;
 };
 
 // For each name, the position of its first occurrence in text (npos when it does not occur), with the
@@ -51,8 +51,8 @@ std::vector<std::size_t> firstOccurrences(std::span<const std::string_view> name
                                           const LeadBytes& lead = kNoLeadBytes);
 
 struct NamedData {
-  std::string_view name;
-  std::string_view data;
+    std::string_view name;
+    std::string_view data;
 };
 
 // The pairs the enumeration of a load hands over, in order, until it completes or ends quietly: each
@@ -65,9 +65,9 @@ std::vector<NamedData> enumerateValues(std::string_view declarations, std::strin
 
 // One declaration '(name)': positions of its parentheses in the declaration text.
 struct Declaration {
-  std::size_t open;
-  std::size_t close;
-  std::string_view name;
+    std::size_t open;
+    std::size_t close;
+    std::string_view name;
 };
 
 // Every '(' ... ')' pair of the declaration text, in order, up to the first that lacks either.
@@ -76,9 +76,9 @@ std::vector<Declaration> parseDeclarations(std::string_view declarations);
 // The own entry of a value in the value text: the name (after the spacing that follows an earlier
 // entry, or at the start) followed by " (" and the data up to and including the first ')'.
 struct EntrySearch {
-  enum class Result { found, missing, unterminated } result = Result::missing;
-  std::size_t begin = 0;  // first character of the name
-  std::size_t end = 0;    // one past the closing ')'
+    enum class Result { found, missing, unterminated } result = Result::missing;
+    std::size_t begin = 0; // first character of the name
+    std::size_t end = 0;   // one past the closing ')'
 };
 
 // Finds the own entry of `name`. Entries are the stretches of the value text that end in ')'. When
@@ -87,4 +87,4 @@ struct EntrySearch {
 // when only the text behind the last ')' fits the name.
 EntrySearch findOwnEntry(std::string_view values, std::span<const Declaration> declarations, std::string_view name);
 
-}  // namespace vs::detail
+} // namespace vs::detail

@@ -31,112 +31,113 @@ namespace {
 bool exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
 bool create(const char* path) {
-  const HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(file);
-  return true;
+    const HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    return true;
 }
 
 bool append(const char* path, const std::string& bytes) {
-  const HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  const BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
-  return ok != FALSE;
+    const HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    return ok != FALSE;
 }
 
 std::string ansi(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int length = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string result(static_cast<size_t>(length > 0 ? length : 0), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(), length, nullptr, nullptr);
-  return result;
+    if (text.empty()) return {};
+    const int length =
+        WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string result(static_cast<size_t>(length > 0 ? length : 0), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(), length, nullptr, nullptr);
+    return result;
 }
 
 DWORD parentProcessId() {
-  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof entry;
-  DWORD parent = 0;
-  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
-    if (entry.th32ProcessID == GetCurrentProcessId()) parent = entry.th32ParentProcessID;
-  CloseHandle(snapshot);
-  return parent;
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    DWORD parent = 0;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        if (entry.th32ProcessID == GetCurrentProcessId()) parent = entry.th32ParentProcessID;
+    CloseHandle(snapshot);
+    return parent;
 }
 
 // Whether the program that started the helper still runs.
 bool parentRunning() {
-  static const HANDLE parent = OpenProcess(SYNCHRONIZE, FALSE, parentProcessId());
-  return parent && WaitForSingleObject(parent, 0) == WAIT_TIMEOUT;
+    static const HANDLE parent = OpenProcess(SYNCHRONIZE, FALSE, parentProcessId());
+    return parent && WaitForSingleObject(parent, 0) == WAIT_TIMEOUT;
 }
 
 int boxes(const char* log, const char* stop) {
-  bool failed = false;
-  {
-    vtc::test::WarningBoxAnswerer answerer(parentProcessId(), [&](const vtc::test::SeenBox& box) {
-      failed |= !append(log, ansi(box.line()) + "\r\n");
-    });
-    while (!exists(stop) && parentRunning()) Sleep(20);
-  }
-  return failed ? 1 : 0;
+    bool failed = false;
+    {
+        vtc::test::WarningBoxAnswerer answerer(parentProcessId(), [&](const vtc::test::SeenBox& box) {
+            failed |= !append(log, ansi(box.line()) + "\r\n");
+        });
+        while (!exists(stop) && parentRunning()) Sleep(20);
+    }
+    return failed ? 1 : 0;
 }
 
 int hold(const char* path, const std::string& share, const char* ready, const char* release) {
-  const DWORD mode = share == "read" ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
-  const HANDLE file = CreateFileA(path, GENERIC_READ, mode, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    std::fprintf(stderr, "cannot open %s: error %lu\n", path, GetLastError());
-    return 1;
-  }
-  const bool announced = create(ready);
-  while (!exists(release) && parentRunning()) Sleep(20);
-  CloseHandle(file);
-  return announced ? 0 : 1;
+    const DWORD mode = share == "read" ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
+    const HANDLE file = CreateFileA(path, GENERIC_READ, mode, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        std::fprintf(stderr, "cannot open %s: error %lu\n", path, GetLastError());
+        return 1;
+    }
+    const bool announced = create(ready);
+    while (!exists(release) && parentRunning()) Sleep(20);
+    CloseHandle(file);
+    return announced ? 0 : 1;
 }
 
 int waitFor(const char* path, DWORD milliseconds) {
-  const ULONGLONG deadline = GetTickCount64() + milliseconds;
-  while (!exists(path)) {
-    if (GetTickCount64() > deadline) return 2;
-    Sleep(20);
-  }
-  return 0;
+    const ULONGLONG deadline = GetTickCount64() + milliseconds;
+    while (!exists(path)) {
+        if (GetTickCount64() > deadline) return 2;
+        Sleep(20);
+    }
+    return 0;
 }
 
 int utf16(const char* path, int count, char** lines) {
-  std::wstring text;
-  for (int i = 0; i < count; ++i) {
-    for (const char* at = lines[i]; *at;) {
-      char* end = nullptr;
-      const unsigned long point = std::strtoul(at, &end, 16);
-      if (end == at || point > 0xFFFF) return 2;
-      text += static_cast<wchar_t>(point);
-      at = *end == ',' ? end + 1 : end;
+    std::wstring text;
+    for (int i = 0; i < count; ++i) {
+        for (const char* at = lines[i]; *at;) {
+            char* end = nullptr;
+            const unsigned long point = std::strtoul(at, &end, 16);
+            if (end == at || point > 0xFFFF) return 2;
+            text += static_cast<wchar_t>(point);
+            at = *end == ',' ? end + 1 : end;
+        }
+        text += L"\r\n";
     }
-    text += L"\r\n";
-  }
-  const HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return 1;
-  DWORD written = 0;
-  const BOOL ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written, nullptr);
-  CloseHandle(file);
-  return ok ? 0 : 1;
+    const HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 1;
+    DWORD written = 0;
+    const BOOL ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written, nullptr);
+    CloseHandle(file);
+    return ok ? 0 : 1;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
-  const std::string command = argc > 1 ? argv[1] : "";
-  if (command == "boxes" && argc == 4) return boxes(argv[2], argv[3]);
-  if (command == "hold" && argc == 6) return hold(argv[2], argv[3], argv[4], argv[5]);
-  if (command == "wait-for" && argc == 4) return waitFor(argv[2], static_cast<DWORD>(std::atol(argv[3])));
-  if (command == "sleep" && argc == 3) {
-    Sleep(static_cast<DWORD>(std::atol(argv[2])));
-    return 0;
-  }
-  if (command == "utf16" && argc >= 3) return utf16(argv[2], argc - 3, argv + 3);
-  std::fputs("usage: valuestore_script_helper boxes|hold|wait-for|sleep|utf16 ... (see the source)\n", stderr);
-  return 2;
+    const std::string command = argc > 1 ? argv[1] : "";
+    if (command == "boxes" && argc == 4) return boxes(argv[2], argv[3]);
+    if (command == "hold" && argc == 6) return hold(argv[2], argv[3], argv[4], argv[5]);
+    if (command == "wait-for" && argc == 4) return waitFor(argv[2], static_cast<DWORD>(std::atol(argv[3])));
+    if (command == "sleep" && argc == 3) {
+        Sleep(static_cast<DWORD>(std::atol(argv[2])));
+        return 0;
+    }
+    if (command == "utf16" && argc >= 3) return utf16(argv[2], argc - 3, argv + 3);
+    std::fputs("usage: valuestore_script_helper boxes|hold|wait-for|sleep|utf16 ... (see the source)\n", stderr);
+    return 2;
 }

@@ -7,10 +7,10 @@
 #include "updater/core/serial_transfer_control.h"
 #include "updater/win32/win32_serial_port.h"
 
+#include <windows.h>
 #include <atomic>
 #include <cctype>
 #include <cstdio>
-#include <windows.h>
 
 namespace qz::cli {
 
@@ -34,8 +34,7 @@ BOOL WINAPI onConsoleControl(DWORD event) {
         raiseInterrupt();
         Sleep(1500);
         return TRUE;
-    default:
-        return FALSE;
+    default: return FALSE;
     }
 }
 

@@ -52,11 +52,10 @@ constexpr const wchar_t* kAreaClass = L"QzTransferArea";
 
 void print(const std::wstring& name, const std::wstring& value) {
     const std::wstring line = name + L"=" + value + L"\n";
-    const int n = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), nullptr, 0,
-                                      nullptr, nullptr);
+    const int n =
+        WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), nullptr, 0, nullptr, nullptr);
     std::string utf8(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), utf8.data(), n, nullptr,
-                        nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), utf8.data(), n, nullptr, nullptr);
     std::fwrite(utf8.data(), 1, utf8.size(), stdout);
     std::fflush(stdout);
 }
@@ -79,8 +78,8 @@ std::wstring textOf(HWND hwnd) {
     constexpr UINT kWaitMs = 20000;
     std::wstring text(8192, L'\0');
     DWORD_PTR copied = 0;
-    if (!SendMessageTimeoutW(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_NORMAL,
-                             kWaitMs, &copied)) {
+    if (!SendMessageTimeoutW(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_NORMAL, kWaitMs,
+                             &copied)) {
         return L"(no answer)";
     }
     text.resize(copied);
@@ -388,7 +387,8 @@ int fileDialogCommand(DWORD pid, DWORD timeoutMs, const std::wstring& path) {
         if (path != L"+") SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
         button = IDOK;
     }
-    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, button)));
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, button)));
     const bool closed = waitFor(timeoutMs, [&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); });
     return closed ? 0 : 2;
 }
@@ -458,12 +458,10 @@ int key(DWORD pid, const std::wstring& name, int argc, wchar_t** argv) {
     }
     if (name.size() == 5 && name.rfind(L"alt+", 0) == 0) {
         // What TranslateMessage makes of Alt held with a letter: the character, context bit set.
-        return postAndWait(pid, target, WM_SYSCHAR, towlower(name[4]), static_cast<LPARAM>(0x20000001u), argc, argv,
-                           4);
+        return postAndWait(pid, target, WM_SYSCHAR, towlower(name[4]), static_cast<LPARAM>(0x20000001u), argc, argv, 4);
     }
     return fail(L"unknown key");
 }
-
 
 int select(DWORD pid, int index) {
     HWND main = mainWindow(pid);
@@ -490,7 +488,9 @@ static int run(int argc, wchar_t** argv) {
     const std::wstring command = argv[1];
     if (command == L"start") return start(argv[2]);
     const DWORD pid = static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10));
-    const auto number = [&](int i) { return argc > i ? static_cast<DWORD>(std::wcstoul(argv[i], nullptr, 10)) : 10000u; };
+    const auto number = [&](int i) {
+        return argc > i ? static_cast<DWORD>(std::wcstoul(argv[i], nullptr, 10)) : 10000u;
+    };
     if (command == L"msgbox") return messageBox(pid, number(3), argc > 4 ? argv[4] : L"");
     if (command == L"dump") return dump(pid, number(3));
     if (command == L"filedialog" && argc > 4) return fileDialogCommand(pid, number(3), argv[4]);

@@ -20,8 +20,10 @@ std::size_t CallLog::find(std::string_view entry, std::size_t from) const {
 std::string visible(std::string_view text) {
     std::string out;
     for (char c : text) {
-        if (c == '\r') out += "<CR>";
-        else out.push_back(c);
+        if (c == '\r')
+            out += "<CR>";
+        else
+            out.push_back(c);
     }
     return out;
 }

@@ -7,8 +7,8 @@
 // the enabling; ticks due during a sleep coalesce into one at the next pump, as WM_TIMER
 // does), and runs actions scheduled for that time (clicks such as Exit).
 
-#include "updater/tests/support/call_log.h"
 #include "updater/core/updater_view.h"
+#include "updater/tests/support/call_log.h"
 
 #include <cstdint>
 #include <deque>

@@ -13,8 +13,8 @@
 
 namespace qz::test {
 
-PtyProgram::PtyProgram(std::vector<std::string> argv, const std::string& workingDirectory,
-                       const std::string& errorLog, double bytesPerSecond)
+PtyProgram::PtyProgram(std::vector<std::string> argv, const std::string& workingDirectory, const std::string& errorLog,
+                       double bytesPerSecond)
     : bytesPerSecond_(bytesPerSecond) {
     int sockets[2];
     if (!pty_.ok() || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) return;
@@ -57,8 +57,7 @@ PtyProgram::~PtyProgram() {
 int PtyProgram::wait() {
     if (child_ <= 0) return -1;
     int status = 0;
-    while (::waitpid(child_, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (::waitpid(child_, &status, 0) < 0 && errno == EINTR) {}
     child_ = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }

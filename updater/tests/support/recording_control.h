@@ -4,8 +4,8 @@
 // "Input?", "SendFile", "TransferStatus?", ...), models the open/closed state, fails members on
 // request and answers Input from a script.
 
-#include "updater/tests/support/call_log.h"
 #include "updater/core/transfer_control.h"
+#include "updater/tests/support/call_log.h"
 
 #include <deque>
 #include <functional>

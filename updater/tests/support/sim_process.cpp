@@ -20,21 +20,17 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Spawns argv with stdout on a pipe (stderr shared with the test); returns the read end.
-pid_t spawnWithPipe(const std::vector<std::string>& args, int& readEnd)
-{
+pid_t spawnWithPipe(const std::vector<std::string>& args, int& readEnd) {
     int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0)
-        return -1;
+    if (pipe2(fds, O_CLOEXEC) != 0) return -1;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
     std::vector<char*> argv;
-    for (const auto& arg : args)
-        argv.push_back(const_cast<char*>(arg.c_str()));
+    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-        pid = -1;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
     if (pid < 0) {
@@ -47,32 +43,22 @@ pid_t spawnWithPipe(const std::vector<std::string>& args, int& readEnd)
 
 } // namespace
 
-std::string SimProcess::executable()
-{
-    return std::string(QZ_BUILD_DIR) + "/qz450sim";
-}
+std::string SimProcess::executable() { return std::string(QZ_BUILD_DIR) + "/qz450sim"; }
 
-SimProcess::SimProcess(const std::vector<std::string>& args)
-{
+SimProcess::SimProcess(const std::vector<std::string>& args) {
     std::vector<std::string> argv{executable()};
     argv.insert(argv.end(), args.begin(), args.end());
     pid_ = spawnWithPipe(argv, out_);
-    if (pid_ < 0)
-        return;
-    if (auto line = nextLine(std::chrono::seconds(10)); line && line->starts_with("PTY "))
-        pty_ = line->substr(4);
+    if (pid_ < 0) return;
+    if (auto line = nextLine(std::chrono::seconds(10)); line && line->starts_with("PTY ")) pty_ = line->substr(4);
 }
 
-SimProcess::~SimProcess()
-{
-    if (pid_ > 0 && !status_)
-        stop(SIGKILL);
-    if (out_ >= 0)
-        close(out_);
+SimProcess::~SimProcess() {
+    if (pid_ > 0 && !status_) stop(SIGKILL);
+    if (out_ >= 0) close(out_);
 }
 
-std::optional<std::string> SimProcess::nextLine(std::chrono::milliseconds limit)
-{
+std::optional<std::string> SimProcess::nextLine(std::chrono::milliseconds limit) {
     const auto deadline = Clock::now() + limit;
     for (;;) {
         if (const auto end = buffer_.find('\n'); end != std::string::npos) {
@@ -80,14 +66,11 @@ std::optional<std::string> SimProcess::nextLine(std::chrono::milliseconds limit)
             buffer_.erase(0, end + 1);
             return line;
         }
-        if (out_ < 0)
-            return std::nullopt;
+        if (out_ < 0) return std::nullopt;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0)
-            return std::nullopt;
+        if (left.count() <= 0) return std::nullopt;
         pollfd fd{out_, POLLIN, 0};
-        if (poll(&fd, 1, static_cast<int>(left.count())) <= 0)
-            continue;
+        if (poll(&fd, 1, static_cast<int>(left.count())) <= 0) continue;
         char chunk[4096];
         const ssize_t n = read(out_, chunk, sizeof chunk);
         if (n <= 0) {
@@ -99,8 +82,7 @@ std::optional<std::string> SimProcess::nextLine(std::chrono::milliseconds limit)
     }
 }
 
-std::optional<int> SimProcess::wait(std::chrono::milliseconds limit)
-{
+std::optional<int> SimProcess::wait(std::chrono::milliseconds limit) {
     const auto deadline = Clock::now() + limit;
     while (pid_ > 0 && !status_) {
         int status = 0;
@@ -109,50 +91,39 @@ std::optional<int> SimProcess::wait(std::chrono::milliseconds limit)
             status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
             break;
         }
-        if (Clock::now() >= deadline)
-            break;
+        if (Clock::now() >= deadline) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return status_;
 }
 
-int SimProcess::stop(int signal)
-{
-    if (pid_ <= 0)
-        return -1;
-    if (!status_)
-        kill(pid_, signal);
-    if (auto status = wait(std::chrono::seconds(5)))
-        return *status;
+int SimProcess::stop(int signal) {
+    if (pid_ <= 0) return -1;
+    if (!status_) kill(pid_, signal);
+    if (auto status = wait(std::chrono::seconds(5))) return *status;
     kill(pid_, SIGKILL);
     return wait(std::chrono::seconds(5)).value_or(-1);
 }
 
-std::optional<std::string> jsonField(const std::string& json, const std::string& name)
-{
+std::optional<std::string> jsonField(const std::string& json, const std::string& name) {
     const std::string key = "\"" + name + "\":";
     const auto at = json.find(key);
-    if (at == std::string::npos)
-        return std::nullopt;
+    if (at == std::string::npos) return std::nullopt;
     const std::size_t begin = at + key.size();
-    if (begin >= json.size())
-        return std::nullopt;
+    if (begin >= json.size()) return std::nullopt;
     if (json[begin] == '"') {
         std::string value;
         for (std::size_t i = begin + 1; i < json.size() && json[i] != '"'; ++i) {
-            if (json[i] == '\\' && i + 1 < json.size())
-                ++i;
+            if (json[i] == '\\' && i + 1 < json.size()) ++i;
             value += json[i];
         }
         return value;
     }
-    if (json[begin] == '[')
-        return json.substr(begin + 1, json.find(']', begin) - begin - 1);
+    if (json[begin] == '[') return json.substr(begin + 1, json.find(']', begin) - begin - 1);
     return json.substr(begin, json.find_first_of(",}", begin) - begin);
 }
 
-std::string normalisedTrace(const std::string& tracePath, long upload)
-{
+std::string normalisedTrace(const std::string& tracePath, long upload) {
     std::vector<std::string> argv{SimProcess::executable(), "--normalise", tracePath};
     if (upload > 0) {
         argv.push_back("--upload");
@@ -160,15 +131,12 @@ std::string normalisedTrace(const std::string& tracePath, long upload)
     }
     int out = -1;
     const pid_t pid = spawnWithPipe(argv, out);
-    if (pid < 0)
-        return {};
+    if (pid < 0) return {};
     std::string text;
     char chunk[4096];
     for (ssize_t n; (n = read(out, chunk, sizeof chunk)) != 0;) {
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            break;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) break;
         text.append(chunk, static_cast<std::size_t>(n));
     }
     close(out);

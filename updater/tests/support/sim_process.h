@@ -20,12 +20,12 @@ public:
 
     // Starts `executable() args...` and waits up to 10 s for its PTY line; check started().
     explicit SimProcess(const std::vector<std::string>& args);
-    ~SimProcess();  // stops it if still running
+    ~SimProcess(); // stops it if still running
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
 
     bool started() const { return !pty_.empty(); }
-    const std::string& pty() const { return pty_; }  // slave path, e.g. /dev/pts/7
+    const std::string& pty() const { return pty_; } // slave path, e.g. /dev/pts/7
 
     // The next stdout line (a summary), or nullopt when none comes within `limit` or the
     // simulator has ended.

@@ -5,9 +5,7 @@
 namespace qz::test {
 namespace {
 
-bool isControlByte(std::uint8_t byte) {
-    return byte == 0x06 || byte == 0x15 || byte == 0x18 || byte == 'C';
-}
+bool isControlByte(std::uint8_t byte) { return byte == 0x06 || byte == 0x15 || byte == 0x18 || byte == 'C'; }
 
 } // namespace
 
@@ -31,7 +29,8 @@ void VirtualLine::answer(std::span<const std::uint8_t> bytes, VirtualTime time) 
         time += byteTime_;
         if (chance(faults_.answerNoiseRate)) {
             std::uint8_t noise = 0;
-            do noise = static_cast<std::uint8_t>(random_()); while (isControlByte(noise));
+            do noise = static_cast<std::uint8_t>(random_());
+            while (isControlByte(noise));
             toSender_.emplace(time, noise);
         }
         if (chance(faults_.answerDropRate)) continue;

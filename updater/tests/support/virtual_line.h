@@ -33,7 +33,10 @@ public:
     virtual void receive(std::span<const std::uint8_t> bytes, std::span<const VirtualTime> arrivals,
                          VirtualLine& line) = 0;
     // Runs everything the peer does up to `time` (its own time-outs, delayed answers).
-    virtual void advanceTo(VirtualTime time, VirtualLine& line) { (void)time; (void)line; }
+    virtual void advanceTo(VirtualTime time, VirtualLine& line) {
+        (void)time;
+        (void)line;
+    }
     // When the peer next acts on its own, if it will.
     virtual std::optional<VirtualTime> nextEventTime() const { return std::nullopt; }
 };
@@ -42,7 +45,7 @@ public:
 // per write, so that the receiver's block check can see them (CRC-16 sees any 3 bit errors, the
 // checksum any single one); a line that fools the check fools every XMODEM sender alike.
 struct LineFaults {
-    double bitErrorRate = 0;        // sender -> receiver: one bit of the byte flipped
+    double bitErrorRate = 0; // sender -> receiver: one bit of the byte flipped
     int maxBitErrorsPerWrite = 3;
     double dropRate = 0;            // sender -> receiver: byte lost
     double answerBitErrorRate = 0;  // receiver -> sender: one bit of the byte flipped
@@ -65,7 +68,9 @@ public:
     void pass(VirtualDuration duration);
 
     VirtualTime now() const { return now_; }
-    std::function<VirtualTime()> clock() const { return [this] { return now_; }; }
+    std::function<VirtualTime()> clock() const {
+        return [this] { return now_; };
+    }
     VirtualDuration byteTime() const { return byteTime_; }
 
     // For the peer: bytes towards the sender, leaving at `time` (faults applied).

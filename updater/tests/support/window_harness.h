@@ -2,11 +2,11 @@
 // An UpdaterWindow wired to the fakes, in a scratch program folder of its own; Timer1 ticks of
 // the fake view reach the window's Timer1Timer, and the shared log carries fake times.
 
+#include "updater/core/ini_profile.h"
+#include "updater/core/updater_window.h"
 #include "updater/tests/support/call_log.h"
 #include "updater/tests/support/fake_view.h"
-#include "updater/core/ini_profile.h"
 #include "updater/tests/support/recording_control.h"
-#include "updater/core/updater_window.h"
 
 #include <filesystem>
 #include <string>

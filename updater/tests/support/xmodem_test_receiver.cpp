@@ -74,7 +74,9 @@ void XmodemTestReceiver::nak(VirtualTime time, VirtualLine& line) {
 std::optional<VirtualTime> XmodemTestReceiver::nextEventTime() const {
     if (state_ == State::done || state_ == State::failed) return std::nullopt;
     std::optional<VirtualTime> next;
-    const auto consider = [&next](VirtualTime time) { if (!next || time < *next) next = time; };
+    const auto consider = [&next](VirtualTime time) {
+        if (!next || time < *next) next = time;
+    };
     if (!inbox_.empty()) consider(std::max(inbox_.front().arrival, busyUntil_));
     switch (state_) {
     case State::waitingStart: consider(std::max(lastActivity_ + options_.requestInterval, busyUntil_)); break;
@@ -169,8 +171,8 @@ void XmodemTestReceiver::checkBlock(VirtualTime time, VirtualLine& line) {
         return;
     }
     if (number != expected_) {
-        fail("block " + std::to_string(number) + " out of sequence, expected " + std::to_string(expected_),
-             time, line, true);
+        fail("block " + std::to_string(number) + " out of sequence, expected " + std::to_string(expected_), time, line,
+             true);
         return;
     }
     data_.insert(data_.end(), payload, payload + 128);

@@ -19,12 +19,12 @@ struct TestReceiverOptions {
     bool crc = true;
     milliseconds requestInterval{3000}; // repeat of the first request
     int maxRequests = 10;
-    milliseconds charTimeout{200};      // silence inside a block before it is NAKed
-    milliseconds blockTimeout{3000};    // silence between blocks before a NAK
-    int maxErrors = 10;                 // per block, then two CAN
-    bool nakFirstEot = false;           // some receivers make the sender repeat the EOT
-    int cancelAfterBlocks = -1;         // sends two CAN after this many blocks (-1: never)
-    int muteAfterBlocks = -1;           // stops answering for good after this many blocks (0: dead)
+    milliseconds charTimeout{200};   // silence inside a block before it is NAKed
+    milliseconds blockTimeout{3000}; // silence between blocks before a NAK
+    int maxErrors = 10;              // per block, then two CAN
+    bool nakFirstEot = false;        // some receivers make the sender repeat the EOT
+    int cancelAfterBlocks = -1;      // sends two CAN after this many blocks (-1: never)
+    int muteAfterBlocks = -1;        // stops answering for good after this many blocks (0: dead)
     // Time from the end of a good block to its ACK (a flash write), by block count (1-based).
     std::function<VirtualDuration(int block)> ackDelay;
 };

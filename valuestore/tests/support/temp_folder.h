@@ -8,24 +8,24 @@
 namespace vs::test {
 
 class TempFolder {
- public:
-  // Under `base`, or the system's temporary folder when base is empty.
-  explicit TempFolder(const std::filesystem::path& base = {});
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
+public:
+    // Under `base`, or the system's temporary folder when base is empty.
+    explicit TempFolder(const std::filesystem::path& base = {});
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
 
-  const std::filesystem::path& path() const { return path_; }
-  // The path of an entry as the store takes it (a narrow string).
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-  std::set<std::string> entries() const;
+    const std::filesystem::path& path() const { return path_; }
+    // The path of an entry as the store takes it (a narrow string).
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+    std::set<std::string> entries() const;
 
- private:
-  std::filesystem::path path_;
+private:
+    std::filesystem::path path_;
 };
 
 // Whole-file access in binary mode, independent of the code under test.
 std::string readBytes(const std::string& path);
 void writeBytes(const std::string& path, const std::string& bytes);
 
-}  // namespace vs::test
+} // namespace vs::test
