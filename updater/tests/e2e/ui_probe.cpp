@@ -22,12 +22,14 @@
 //   ui_probe click PID Browse|UpLoad|Exit [TIMEOUT_MS]
 //                                        click the button; with a time-out, wait for the
 //                                        process to end and print its exit code
-//   ui_probe key PID tab|alt+LETTER [TIMEOUT_MS]
+//   ui_probe key PID tab|alt+LETTER|LETTER [TIMEOUT_MS]
 //                                        the key as the keyboard gives it to the focused control;
 //                                        with a time-out, waits as click does
 //   ui_probe select PID INDEX            pick item INDEX of the port list
 //   ui_probe settext PID FileText|ComPortSet TEXT
 //   ui_probe close PID [TIMEOUT_MS]      the close box; waits as click does
+//   ui_probe restore PID                 a minimised or maximised window restored, as by a
+//                                        click on its task bar button
 //   ui_probe wait-exit PID TIMEOUT_MS    wait for the process to end; print its exit code
 //
 // Output lines are "name=value", UTF-8. The exit status is 0 on success, 2 on a time-out,
@@ -292,6 +294,9 @@ int dump(DWORD pid, DWORD timeoutMs) {
     print(L"client", std::to_wstring(r.right) + L"x" + std::to_wstring(r.bottom));
     print(L"zoomed", IsZoomed(main) ? L"1" : L"0");
     print(L"iconic", IsIconic(main) ? L"1" : L"0");
+    const int sx = GetSystemMetrics(SM_XVIRTUALSCREEN), sy = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    print(L"screen", rectText(RECT{sx, sy, sx + GetSystemMetrics(SM_CXVIRTUALSCREEN),
+                                   sy + GetSystemMetrics(SM_CYVIRTUALSCREEN)}));
     print(L"message_box", visibleMessageBox(pid) ? L"1" : L"0");
     for (const Named& n : kControls) {
         HWND c = findControl(main, n.name);
@@ -461,6 +466,10 @@ int key(DWORD pid, const std::wstring& name, int argc, wchar_t** argv) {
         return postAndWait(pid, target, WM_SYSCHAR, towlower(name[4]), static_cast<LPARAM>(0x20000001u), argc, argv,
                            4);
     }
+    if (name.size() == 1 && iswalpha(name[0])) {
+        // A letter typed alone: the character TranslateMessage makes of it.
+        return postAndWait(pid, target, WM_CHAR, towlower(name[0]), 1, argc, argv, 4);
+    }
     return fail(L"unknown key");
 }
 
@@ -505,6 +514,12 @@ int wmain(int argc, wchar_t** argv) {
         HWND main = mainWindow(pid);
         if (!main) return fail(L"no window");
         return postAndWait(pid, main, WM_CLOSE, 0, 0, argc, argv, 3);
+    }
+    if (command == L"restore") {
+        HWND main = mainWindow(pid);
+        if (!main) return fail(L"no window");
+        PostMessageW(main, WM_SYSCOMMAND, SC_RESTORE, 0);
+        return 0;
     }
     if (command == L"wait-exit") return waitExit(openProcess(pid), number(3));
     return fail(L"unknown command");
