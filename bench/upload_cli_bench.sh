@@ -39,6 +39,9 @@ now() { date +%s.%N; }
 
 # start_sim ARGS...: sets pty.
 start_sim() {
+  # Emptied here, not by the redirection in the child: the read below must never see the last
+  # run's pty, nor a file not made yet.
+  : >"$work/sim.out"
   "$build/qz450sim" --timeout 60 --pace "$@" >"$work/sim.out" 2>"$work/sim.err" &
   sim_pid=$!
   pty=""

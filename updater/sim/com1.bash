@@ -26,6 +26,9 @@ sim_com1_before=""
 sim_start() {
   sim_out=$1
   shift
+  # Made here, not by the redirection in the child, so that the reads below never miss them.
+  : >"$sim_out.out"
+  : >"$sim_out.err"
   "$sim" "$@" >"$sim_out.out" 2>"$sim_out.err" &
   sim_pid=$!
   pty=""
