@@ -275,6 +275,22 @@ int messageBox(DWORD pid, DWORD timeoutMs, const std::wstring& press) {
     return closed ? 0 : 2;
 }
 
+// The keyboard reaches the active window only; other programs of the session (tests running
+// alongside) may have taken the activation. Makes `main` the foreground window, as a user
+// clicking on it would, and returns the focus the program then gives.
+HWND activeFocus(HWND main) {
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof gui;
+    const auto focus = [&] {
+        return GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &gui) ? gui.hwndFocus : nullptr;
+    };
+    // While a message box of the program is up, it has the keyboard: nothing is changed.
+    if (GetForegroundWindow() == main || visibleMessageBox(processOf(main))) return focus();
+    SetForegroundWindow(main);
+    waitFor(5000, [&] { return GetForegroundWindow() == main; });
+    return waitFor(5000, focus);
+}
+
 int dump(DWORD pid, DWORD timeoutMs) {
     HWND main = waitFor(timeoutMs, [&] {
         HWND w = mainWindow(pid);
@@ -333,10 +349,7 @@ int dump(DWORD pid, DWORD timeoutMs) {
         if (c == first) break;
     }
     print(L"tab_order", order);
-    GUITHREADINFO gui{};
-    gui.cbSize = sizeof gui;
-    GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &gui);
-    print(L"focus", nameOf(main, gui.hwndFocus));
+    print(L"focus", nameOf(main, activeFocus(main)));
     return 0;
 }
 
@@ -452,10 +465,8 @@ int click(DWORD pid, const std::wstring& name, int argc, wchar_t** argv) {
 int key(DWORD pid, const std::wstring& name, int argc, wchar_t** argv) {
     HWND main = mainWindow(pid);
     if (!main) return fail(L"no window");
-    GUITHREADINFO gui{};
-    gui.cbSize = sizeof gui;
-    GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &gui);
-    HWND target = gui.hwndFocus ? gui.hwndFocus : main;
+    HWND focus = activeFocus(main);
+    HWND target = focus ? focus : main;
     if (name == L"tab") {
         PostMessageW(target, WM_KEYDOWN, VK_TAB, 0x000F0001);
         PostMessageW(target, WM_KEYUP, VK_TAB, static_cast<LPARAM>(0xC00F0001u));
