@@ -32,7 +32,22 @@ e2e_cleanup() {
   rm -rf "$e2e_work"
 }
 
-probe() { wine "$e2e_probe_exe" "$@"; }
+# probe ARGS...: the probe under Wine. Now and then Wine fails to start a program at all ("Application
+# could not be started, or no application associated with the specified file. ShellExecuteEx
+# failed: Internal error."); the probe then never ran, so it is started again, at most three times.
+probe() {
+  local err rc=0 try
+  err=$(mktemp "${e2e_work:-${TMPDIR:-/tmp}}/probe-err.XXXXXX")
+  for try in 1 2 3; do
+    rc=0
+    wine "$e2e_probe_exe" "$@" 2>"$err" || rc=$?
+    grep -q "ShellExecuteEx failed" "$err" || break
+    echo "probe $1: Wine could not start the probe (attempt $try)" >&2
+  done
+  cat "$err" >&2
+  rm -f "$err"
+  return "$rc"
+}
 
 # value NAME OUTPUT: the value of the line "NAME=..." in the probe's output.
 value() { sed -n "s/^$1=//p" <<<"$2" | head -n 1; }
