@@ -13,7 +13,9 @@
 #
 # QZ_BENCH_UPLOADS sets N (default 100). Defaults: build/win64's programs, and the simulator
 # of build/linux-release (else build/linux).
-set -euo pipefail
+set -eEuo pipefail
+# A step that fails without a message of its own still says where the run stopped.
+trap 'echo "FAIL: the benchmark stopped at line $LINENO: $BASH_COMMAND" >&2' ERR
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/updater/tests/e2e/common.bash"
 e2e_session "$0" "$@"
@@ -38,11 +40,11 @@ upload() {
   local name=$1 out
   shift
   sim_start "$e2e_work/$name" --timeout 60 --out "$e2e_work/$name.bin" "$@" || fail "the simulator did not start"
-  sim_link_com1
+  sim_link_com1 || fail "upload $name: COM1 could not be linked to the simulator"
   out=$(probe upload "$pid" 120000) || fail "upload $name: no message box: $out"
   [[ $(value box_title "$out") == "Success!" ]] || fail "upload $name: $(value box_title "$out"): $(value box_text "$out")"
   click_to_box_ms=$(value box_after_ms "$out")
-  probe msgbox "$pid" 10000 ok >/dev/null
+  probe msgbox "$pid" 30000 ok >/dev/null || fail "upload $name: the \"Success!\" box did not close on OK"
   sim_wait_summary
   sim_end
   [[ $(sim_field outcome "$sim_summary") == complete ]] || fail "upload $name: $sim_summary"

@@ -74,8 +74,8 @@ std::vector<Line> splitLines(const std::string& content) {
     return lines;
 }
 
-std::optional<std::string> readFile(std::string_view file) {
-    std::ifstream in{std::string(file), std::ios::binary};
+std::optional<std::string> readFile(const std::filesystem::path& file) {
+    std::ifstream in{file, std::ios::binary};
     if (!in) return std::nullopt;
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
@@ -112,7 +112,7 @@ std::string fitBuffer(std::string_view value, std::size_t bufferSize) {
 } // namespace
 
 std::string IniProfile::readString(std::string_view section, std::string_view key, std::string_view defaultValue,
-                                   std::size_t bufferSize, std::string_view file) {
+                                   std::size_t bufferSize, const std::filesystem::path& file) {
     if (bufferSize == 0) return {};
     const auto content = readFile(file);
     if (content) {
@@ -133,7 +133,7 @@ std::string IniProfile::readString(std::string_view section, std::string_view ke
 }
 
 bool IniProfile::writeString(std::string_view section, std::string_view key, std::string_view value,
-                             std::string_view file) {
+                             const std::filesystem::path& file) {
     std::string content = readFile(file).value_or(std::string{});
     const auto lines = splitLines(content);
     const std::string entry = std::string(key) + "=" + std::string(value);
@@ -165,7 +165,7 @@ bool IniProfile::writeString(std::string_view section, std::string_view key, std
         content += "\r\n";
     }
 
-    std::ofstream out{std::string(file), std::ios::binary | std::ios::trunc};
+    std::ofstream out{file, std::ios::binary | std::ios::trunc};
     if (!out) return false;
     out.write(content.data(), static_cast<std::streamsize>(content.size()));
     out.close();

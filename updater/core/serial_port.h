@@ -74,6 +74,8 @@ public:
     // The device name given to the last successful open.
     virtual const std::string& device() const = 0;
 
+    // Sets new line settings on the open port. Output still queued first gets the time its
+    // bytes take on the line at the old settings (bounded as in close()).
     virtual PortStatus reconfigure(const LineSettings& line) = 0;
     virtual PortStatus setDtr(bool raised) = 0;
     virtual PortStatus setRts(bool raised) = 0;

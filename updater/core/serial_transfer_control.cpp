@@ -102,7 +102,9 @@ std::string SerialTransferControl::portStateText() const {
 bool SerialTransferControl::setSettings(std::string_view text) {
     const LineSettingsParse parsed = parseLineSettings(text);
     if (!parsed.settings) return fail(parsed.error);
-    if (port_.isOpen()) {
+    // The open line is re-programmed only when the settings change: re-programming a UART
+    // while output is still leaving can garble it.
+    if (port_.isOpen() && *parsed.settings != line_) {
         const PortStatus status = port_.reconfigure(*parsed.settings);
         if (!status.ok()) return fail(status.message());
     }

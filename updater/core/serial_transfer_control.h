@@ -6,7 +6,8 @@
 // Choices where the members leave room:
 // - CommPort takes 1 to 255 and, like the buffer sizes, only while the port is closed.
 // - Settings keeps the text as given; a text that does not parse, or that the open port refuses,
-//   leaves the line and the text as they were.
+//   leaves the line and the text as they were. The open port is re-programmed only when the
+//   settings differ from its present ones.
 // - Input returns everything received (or at most InputLength bytes when that is not 0) and
 //   removes it; NullDiscard drops NUL bytes as they arrive. InputMode 0 (text) and 1 (binary)
 //   return the same bytes here.

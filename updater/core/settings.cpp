@@ -41,7 +41,8 @@ std::optional<double> parseDecimal(std::string_view text) {
 
 namespace Module2 {
 
-std::string ReadSetting(Profile& profile, std::string_view section, std::string_view key, std::string_view file) {
+std::string ReadSetting(Profile& profile, std::string_view section, std::string_view key,
+                        const std::filesystem::path& file) {
     try {
         // A 255-character buffer: at most 254 characters come back.
         std::string value = profile.readString(section, key, "Default", 255, file);
@@ -57,7 +58,7 @@ std::string ReadSetting(Profile& profile, std::string_view section, std::string_
 }
 
 void WriteSetting(Profile& profile, std::string_view section, std::string_view key, std::string_view value,
-                  std::string_view file) {
+                  const std::filesystem::path& file) {
     try {
         profile.writeString(section, key, value, file);
     } catch (const std::exception&) {

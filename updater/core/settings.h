@@ -27,11 +27,12 @@ namespace Module2 {
 
 // The key's value cut to 254 characters, with "Default" (exact case) and a missing key,
 // section or file reading as empty text; leading and trailing blanks removed. Never throws.
-std::string ReadSetting(Profile& profile, std::string_view section, std::string_view key, std::string_view file);
+std::string ReadSetting(Profile& profile, std::string_view section, std::string_view key,
+                        const std::filesystem::path& file);
 
 // Stores the value; failures are silent.
 void WriteSetting(Profile& profile, std::string_view section, std::string_view key, std::string_view value,
-                  std::string_view file);
+                  const std::filesystem::path& file);
 
 } // namespace Module2
 

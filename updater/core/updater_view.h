@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -89,6 +90,15 @@ constexpr const ControlLayout& layoutOf(ControlId id) {
 // Outer frame of the window in screen coordinates, twips.
 enum class WindowMetric { Width, Height, Top, Left };
 
+// A rectangle on the screen in twips.
+struct TwipsRect {
+    float left = 0;
+    float top = 0;
+    float width = 0;
+    float height = 0;
+    friend bool operator==(const TwipsRect&, const TwipsRect&) = default;
+};
+
 // Window state values as stored in the settings file.
 inline constexpr std::int16_t kWindowNormal = 0;
 inline constexpr std::int16_t kWindowMinimised = 1;
@@ -100,7 +110,10 @@ enum class MessageResult { Ok, Cancel };
 
 // Facts the platform knows about the program (the shell reads the version resource).
 struct ProgramFacts {
-    std::string folder;        // folder holding the program, no trailing separator
+    std::string folder; // folder holding the program, no trailing separator, as text
+    // The same folder as the file calls take it, whatever characters its name holds; when
+    // empty, `folder` is used.
+    std::filesystem::path folderPath;
     char pathSeparator = '\\'; // joins folder and file name
     int versionMajor = 0;
     int versionMinor = 0;
@@ -132,6 +145,9 @@ public:
     virtual std::optional<float> metric(WindowMetric metric) const = 0;
     virtual bool setWindowState(std::int16_t state) = 0;
     virtual std::optional<std::int16_t> windowState() const = 0;
+    // Work area (the screen less task bars) of the monitor nearest to `around`; empty when the
+    // platform cannot tell.
+    virtual std::optional<TwipsRect> workArea(const TwipsRect& around) const = 0;
 
     // Modal message box; returns when the user closed it. With MessageButtons::Ok the result
     // is MessageResult::Ok.

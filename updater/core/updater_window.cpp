@@ -2,7 +2,9 @@
 
 #include "updater/core/settings.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 
@@ -23,6 +25,25 @@ bool pathLooksBinary(std::string_view path) {
         if (lower(path[i]) == 'b' && lower(path[i + 1]) == 'i' && lower(path[i + 2]) == 'n') return true;
     }
     return false;
+}
+
+TwipsRect placeInWorkArea(const TwipsRect& saved, const TwipsRect& workArea, float designWidth, float designHeight) {
+    TwipsRect placed = saved;
+    const bool usable = std::isfinite(saved.width) && std::isfinite(saved.height) && saved.width >= designWidth / 4 &&
+                        saved.height >= designHeight / 4;
+    if (!usable) {
+        placed.width = designWidth;
+        placed.height = designHeight;
+    }
+    placed.width = std::min(placed.width, workArea.width);
+    placed.height = std::min(placed.height, workArea.height);
+    const auto inside = [](float position, float size, float areaStart, float areaSize) {
+        if (!std::isfinite(position)) return areaStart;
+        return std::clamp(position, areaStart, areaStart + areaSize - size);
+    };
+    placed.left = inside(saved.left, placed.width, workArea.left, workArea.width);
+    placed.top = inside(saved.top, placed.height, workArea.top, workArea.height);
+    return placed;
 }
 
 namespace {
@@ -47,27 +68,33 @@ UpdaterWindow::UpdaterWindow(UpdaterView& view, FileDialog& dialog, TransferCont
     dialog_.setDefaultExtension(kDialogDefaultExtension);
 }
 
-std::string UpdaterWindow::settingsPath() const {
+SettingsFile UpdaterWindow::settingsFile() const {
     const ProgramFacts facts = view_.programFacts();
-    return facts.folder + facts.pathSeparator + std::string(kSettingsFileName);
+    const std::filesystem::path folder =
+        facts.folderPath.empty() ? std::filesystem::path(facts.folder) : facts.folderPath;
+    return {folder / kSettingsFileName, facts.folder + facts.pathSeparator + std::string(kSettingsFileName)};
 }
 
 void UpdaterWindow::Load() {
     const ProgramFacts facts = view_.programFacts();
-    const std::string path = facts.folder + facts.pathSeparator + std::string(kSettingsFileName);
+    const SettingsFile file = settingsFile();
+    const std::filesystem::path& path = file.path;
 
     // Geometry and state: a key that is missing or holds no number leaves that property as it is.
-    for (const auto& [metric, key] : kMetricKeys) {
-        if (const auto value = parseSingle(Module2::ReadSetting(profile_, kSettingsSection, key, path))) {
-            view_.setMetric(metric, *value);
-        }
+    std::array<std::optional<float>, kMetricKeys.size()> saved;
+    for (std::size_t i = 0; i < kMetricKeys.size(); ++i) {
+        saved[i] = parseSingle(Module2::ReadSetting(profile_, kSettingsSection, kMetricKeys[i].key, path));
+    }
+    placeOnScreen(saved);
+    for (std::size_t i = 0; i < kMetricKeys.size(); ++i) {
+        if (saved[i]) view_.setMetric(kMetricKeys[i].metric, *saved[i]);
     }
     if (const auto state = toInteger16(Module2::ReadSetting(profile_, kSettingsSection, kKeyWindowState, path))) {
         if (*state >= kWindowNormal && *state <= kWindowMaximised) view_.setWindowState(*state);
     }
 
     view_.setText(ControlId::Status, kStatusIdle);
-    LoadPortAndFile(path);
+    LoadPortAndFile(file);
     view_.setTitle(std::string(kTitlePrefix) + std::to_string(facts.versionMajor) + "." +
                    std::to_string(facts.versionMinor) + "." + std::to_string(facts.versionRevision));
     for (int item = 1; item <= 8; ++item) view_.addComboItem(ControlId::ComPortSet, std::to_string(item));
@@ -77,26 +104,51 @@ void UpdaterWindow::Load() {
     view_.setVisible(ControlId::BravlinkCRC2, true);
 }
 
+// The saved geometry was taken as the window reported it, minimised (far off, tiny) or on a
+// monitor since unplugged: it is moved into the work area of the nearest monitor. Sides the
+// placement moves are set even when their key was missing.
+void UpdaterWindow::placeOnScreen(std::array<std::optional<float>, 4>& saved) const {
+    if (std::none_of(saved.begin(), saved.end(), [](const auto& v) { return v.has_value(); })) return;
+    std::array<float, kMetricKeys.size()> current{};
+    for (std::size_t i = 0; i < kMetricKeys.size(); ++i) {
+        const auto value = view_.metric(kMetricKeys[i].metric);
+        if (!value) return;
+        current[i] = *value;
+    }
+    // Before anything is set, the window has its design size.
+    const float designWidth = current[0], designHeight = current[1];
+    const auto side = [&](std::size_t i) { return saved[i].value_or(current[i]); };
+    const TwipsRect wanted{side(3), side(2), side(0), side(1)};
+    const auto area = view_.workArea(wanted);
+    if (!area) return;
+    const TwipsRect placed = placeInWorkArea(wanted, *area, designWidth, designHeight);
+    const std::array<float, kMetricKeys.size()> sides{placed.width, placed.height, placed.top, placed.left};
+    for (std::size_t i = 0; i < kMetricKeys.size(); ++i) {
+        if (saved[i] || sides[i] != current[i]) saved[i] = sides[i];
+    }
+}
+
 void UpdaterWindow::Unload() {
     if (const auto open = control_.portOpen(); open && *open) control_.setPortOpen(false);
 
-    const std::string path = settingsPath();
-    SavePortAndFile(path);
+    const SettingsFile file = settingsFile();
+    SavePortAndFile(file);
     for (const auto& [metric, key] : kMetricKeys) {
         if (const auto value = view_.metric(metric)) {
-            Module2::WriteSetting(profile_, kSettingsSection, key, formatSingle(*value), path);
+            Module2::WriteSetting(profile_, kSettingsSection, key, formatSingle(*value), file.path);
         }
     }
     if (const auto state = view_.windowState()) {
-        Module2::WriteSetting(profile_, kSettingsSection, kKeyWindowState, std::to_string(*state), path);
+        Module2::WriteSetting(profile_, kSettingsSection, kKeyWindowState, std::to_string(*state), file.path);
     }
     view_.endProcess();
     std::abort(); // not reached: ending the process never returns
 }
 
-void UpdaterWindow::LoadPortAndFile(const std::string& path) {
+void UpdaterWindow::LoadPortAndFile(const SettingsFile& file) {
     const ProgramFacts facts = view_.programFacts();
-    std::ifstream in(path, std::ios::binary);
+    const std::string& path = file.shown;
+    std::ifstream in(file.path, std::ios::binary);
     if (!in) {
         view_.messageBox(loadFailureMessage(path), facts.applicationTitle, MessageIcon::Exclamation,
                          MessageButtons::Ok);
@@ -115,24 +167,24 @@ void UpdaterWindow::LoadPortAndFile(const std::string& path) {
     // is not a settings file at all are not taken for a path). What was assigned stays.
     const auto number = parseRecordInteger16(*port);
     if (number) ComPort = *number;
-    const auto file = reader.next();
-    if (file && (number || reader.lastWasQuoted())) {
-        view_.setText(ControlId::FileText, *file);
-        FileToUpLoad = *file;
+    const auto fileField = reader.next();
+    if (fileField && (number || reader.lastWasQuoted())) {
+        view_.setText(ControlId::FileText, *fileField);
+        FileToUpLoad = *fileField;
     }
-    if (!number || !file) {
+    if (!number || !fileField) {
         view_.messageBox(loadFailureMessage(path), facts.applicationTitle, MessageIcon::Exclamation,
                          MessageButtons::Ok);
     }
 }
 
-void UpdaterWindow::SavePortAndFile(const std::string& path) {
+void UpdaterWindow::SavePortAndFile(const SettingsFile& file) {
     const ProgramFacts facts = view_.programFacts();
     const auto fail = [&] {
-        view_.messageBox(saveFailureMessage(path), facts.applicationTitle, MessageIcon::Exclamation,
+        view_.messageBox(saveFailureMessage(file.shown), facts.applicationTitle, MessageIcon::Exclamation,
                          MessageButtons::Ok);
     };
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(file.path, std::ios::binary | std::ios::trunc);
     if (!out) return fail();
     out << ComPort << "\r\n";
     const auto text = view_.text(ControlId::FileText);

@@ -18,6 +18,9 @@
 #include "updater/core/updater_view.h"
 #include "updater/core/upload_sequence.h"
 
+#include <array>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -36,6 +39,18 @@ std::string saveFailureMessage(std::string_view path);
 
 // True when the path contains "bin" in any letter case, anywhere, whatever its length.
 bool pathLooksBinary(std::string_view path);
+
+// Where a window saved as `saved` comes back: inside `workArea`, keeping the saved size when it
+// fits and shrinking it to the work area when it does not. A size below a quarter of the design
+// size in either direction (what a minimised window reports) is no size anyone chose: the
+// design size replaces it.
+TwipsRect placeInWorkArea(const TwipsRect& saved, const TwipsRect& workArea, float designWidth, float designHeight);
+
+// The settings file: where the file calls find it, and its full path as the messages name it.
+struct SettingsFile {
+    std::filesystem::path path;
+    std::string shown;
+};
 
 // The state fields ComPort, FileToUpLoad, SerialTimer, PortError are public members
 // (inherited from UpdaterState).
@@ -58,14 +73,18 @@ public:
     void ComPortSetClick(int index);
     void Timer1Timer() { tickSerialTimer(*this); }
 
-    // Records of the settings file (port, quoted path); `path` is also shown in the messages.
-    void LoadPortAndFile(const std::string& path);
-    void SavePortAndFile(const std::string& path);
+    // Records of the settings file (port, quoted path).
+    void LoadPortAndFile(const SettingsFile& file);
+    void SavePortAndFile(const SettingsFile& file);
 
-    // Full path of the settings file: program folder, separator, "updater7304.ini".
-    std::string settingsPath() const;
+    // The settings file: program folder, separator, "updater7304.ini".
+    SettingsFile settingsFile() const;
+    // Its full path as text, as the messages show it.
+    std::string settingsPath() const { return settingsFile().shown; }
 
 private:
+    void placeOnScreen(std::array<std::optional<float>, 4>& saved) const;
+
     // UploadHost over the view.
     void showStatus(std::string_view text) override;
     void showMessage(std::string_view text, std::string_view title) override;

@@ -54,8 +54,11 @@ void XmodemSender::report() {
 
 // Waits for the next byte that means something to a sender: ACK, NAK, 'C' or two CAN in a row.
 // Other bytes are line noise and are skipped; the deadline stays as it was, so a receiver that
-// babbles cannot keep the sender waiting for ever.
+// babbles cannot keep the sender waiting for ever. Past the deadline the line is read once more
+// without waiting before it counts as a time-out: the idle hook may have held the thread (a
+// modal loop) while the answer arrived.
 XmodemSender::Answer XmodemSender::await(TimePoint deadline) {
+    bool lastLook = false;
     for (;;) {
         while (inputBegin_ < inputEnd_) {
             const std::uint8_t byte = input_[inputBegin_++];
@@ -74,8 +77,10 @@ XmodemSender::Answer XmodemSender::await(TimePoint deadline) {
         }
         if (abortWanted()) return Answer::aborted;
         const TimePoint current = now();
-        if (current >= deadline) return Answer::timedOut;
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - current);
+        if (current >= deadline && lastLook) return Answer::timedOut;
+        lastLook = current >= deadline;
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(std::max(deadline - current, TimePoint::duration{}));
         const auto slice = std::min(left, options_.idleInterval);
         const ReadResult got = channel_.read(std::span(input_), static_cast<int>(slice.count()));
         if (got.status == ReadStatus::error) return Answer::lineError;

@@ -221,6 +221,7 @@ void PosixSerialPort::close() noexcept {
 
 PortStatus PosixSerialPort::reconfigure(const LineSettings& line) {
     if (fd_ < 0) return PortStatus::failure(PortErrorKind::notOpen, portErrorMessage(device_, "set line", "not open"));
+    drainForClose(); // queued output leaves at the old settings
     const LineSettings before = line_;
     PortStatus status = applyLine(line, handshaking_);
     if (!status.ok()) (void)applyLine(before, handshaking_);

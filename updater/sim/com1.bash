@@ -33,6 +33,9 @@ declare -gA sim_com_before=() # N -> where COMN pointed before it was linked her
 sim_start() {
   sim_out=$1
   shift
+  # Made here, not by the redirection in the child, so that the reads below never miss them.
+  : >"$sim_out.out"
+  : >"$sim_out.err"
   "$sim" "$@" >"$sim_out.out" 2>"$sim_out.err" &
   sim_pid=$!
   sim_pids[$sim_out]=$sim_pid

@@ -240,6 +240,21 @@ TEST_F(ControlTest, OutputSendsAtOnceAndInputHandsOutWhatArrivedWithoutWaiting) 
     EXPECT_EQ(control.input(), "567");
 }
 
+TEST_F(ControlTest, UnchangedSettingsOnTheOpenPortLeaveTheLineAlone) {
+    // The upload's answer: "{" goes out at 57600, then the same settings are given again.
+    ASSERT_TRUE(control.setSettings("57600,n,8,1"));
+    ASSERT_TRUE(control.setPortOpen(true));
+    ASSERT_TRUE(control.output("{"));
+    EXPECT_TRUE(control.setSettings("57600, N, 8, 1"));
+    EXPECT_TRUE(control.setPortOpen(true));
+    EXPECT_TRUE(port.reconfigured.empty());
+    EXPECT_EQ(control.settings(), "57600, N, 8, 1");
+
+    EXPECT_TRUE(control.setSettings("19200,n,8,1"));
+    ASSERT_EQ(port.reconfigured.size(), 1u);
+    EXPECT_EQ(port.line.baud, 19200u);
+}
+
 // The fake port as a willing receiver: asks with 'C', acknowledges everything.
 void acknowledgeEverything(FakeSerialPort& port) {
     port.onWrite = [&port](const std::vector<std::uint8_t>& bytes) {

@@ -204,11 +204,11 @@ class UnrulyProfile final : public Profile {
 public:
     bool throws = false;
     std::string readString(std::string_view, std::string_view, std::string_view, std::size_t,
-                           std::string_view) override {
+                           const std::filesystem::path&) override {
         if (throws) throw std::runtime_error("read failed");
         return "  " + std::string(300, 'x');
     }
-    bool writeString(std::string_view, std::string_view, std::string_view, std::string_view) override {
+    bool writeString(std::string_view, std::string_view, std::string_view, const std::filesystem::path&) override {
         if (throws) throw std::runtime_error("write failed");
         return true;
     }

@@ -71,6 +71,43 @@ TEST(StartUpTest, KeysWithoutANumberLeaveTheirPropertyAlone) {
     EXPECT_TRUE(h.log.withPrefix("message ").empty());
 }
 
+// A 1920 x 1040 pixel work area, in twips.
+constexpr TwipsRect kWorkArea{0, 0, 28800, 15600};
+
+TEST(WindowPlacementTest, TheSavedFrameComesBackInsideTheWorkArea) {
+    constexpr float w = 7980, h = 6810; // design size
+    const TwipsRect fits{1200, 900, 9000, 7800};
+    EXPECT_EQ(placeInWorkArea(fits, kWorkArea, w, h), fits);
+    // Closed while minimised: far off and tiny.
+    EXPECT_EQ(placeInWorkArea({-480000, -480000, 2400, 420}, kWorkArea, w, h), (TwipsRect{0, 0, w, h}));
+    // A monitor since unplugged, right of and above this one.
+    EXPECT_EQ(placeInWorkArea({40000, -9000, 9000, 7800}, kWorkArea, w, h), (TwipsRect{19800, 0, 9000, 7800}));
+    // Larger than the work area: shrunk to it.
+    EXPECT_EQ(placeInWorkArea({300, 300, 40000, 7800}, kWorkArea, w, h), (TwipsRect{0, 300, 28800, 7800}));
+    // A secondary monitor left of the primary one keeps negative coordinates.
+    const TwipsRect left{-28800, 0, 28800, 15600};
+    EXPECT_EQ(placeInWorkArea({-15000, 600, 9000, 7800}, left, w, h), (TwipsRect{-15000, 600, 9000, 7800}));
+}
+
+TEST(StartUpTest, AWindowClosedWhileMinimisedStartsOnTheNearestWorkAreaMinimised) {
+    WindowHarness h;
+    h.view.monitorWorkArea = kWorkArea;
+    writeBytes(h.settingsFile(), "1\r\n\"\"\r\n[Main]\r\nWindow Width=2400\r\nWindow Height=420\r\n"
+                                 "Window Top=-480000\r\nWindow Left=-480000\r\nWindow State=1\r\n");
+    h.window.Load();
+    EXPECT_EQ(h.view.workAreaAskedFor, (TwipsRect{-480000, -480000, 2400, 420}));
+    EXPECT_EQ(h.log.withPrefix("metric "),
+              (std::vector<std::string>{"metric Width=7980", "metric Height=6810", "metric Top=0", "metric Left=0"}));
+    EXPECT_EQ(h.view.state(), kWindowMinimised);
+
+    // Only the left edge saved, far off: the placement moves that side alone.
+    WindowHarness one;
+    one.view.monitorWorkArea = kWorkArea;
+    writeBytes(one.settingsFile(), "1\r\n\"\"\r\n[Main]\r\nWindow Left=900000\r\n");
+    one.window.Load();
+    EXPECT_EQ(one.log.withPrefix("metric "), std::vector<std::string>{"metric Left=20820"});
+}
+
 TEST(StartUpTest, RecordsWithoutTheSectionRestorePortAndPathOnly) {
     WindowHarness h;
     writeBytes(h.settingsFile(), "12\r\n\"D:\\x.bin\"\r\n");
@@ -137,13 +174,13 @@ TEST(StartUpTest, AFailedLoadKeepsWhatTheWindowAlreadyHeld) {
     h.window.FileToUpLoad = "C:\\keep.bin";
     h.view.type(ControlId::FileText, "C:\\keep.bin");
     writeBytes(h.settingsFile(), "5\r\n");
-    h.window.LoadPortAndFile(h.settingsFile());
+    h.window.LoadPortAndFile(h.window.settingsFile());
     EXPECT_EQ(h.window.ComPort, 5); // read before the failure
     EXPECT_EQ(h.window.FileToUpLoad, "C:\\keep.bin");
     EXPECT_EQ(h.view.textOf(ControlId::FileText), "C:\\keep.bin");
 
     writeBytes(h.settingsFile(), "port five\r\nunquoted.bin\r\n");
-    h.window.LoadPortAndFile(h.settingsFile());
+    h.window.LoadPortAndFile(h.window.settingsFile());
     EXPECT_EQ(h.window.ComPort, 5);
     EXPECT_EQ(h.window.FileToUpLoad, "C:\\keep.bin");
     EXPECT_EQ(h.log.withPrefix("message ").size(), 2u);

@@ -244,6 +244,26 @@ TEST(XmodemRetries, NoiseBetweenAnswersDoesNotPostponeTheTimeout) {
     EXPECT_LE(line.now() - VirtualTime{}, 11 * options.packetTimeout);
 }
 
+TEST(XmodemRetries, AnAnswerThatArrivedWhileTheIdleHookHeldIsNotATimeout) {
+    // The hook sits in a modal loop (a window dragged) past the block's deadline; the ACK came
+    // 1 ms after the block and waits unread.
+    ScriptedTransfer transfer(Answers{{kAck}, {kAck}});
+    XmodemHooks hooks;
+    bool held = false;
+    hooks.idle = [&] {
+        if (transfer.line.writes().size() == 1 && !held) {
+            held = true;
+            transfer.line.pass(3s);
+        }
+        return IdleAction::proceed;
+    };
+    const XmodemResult result = transfer.send(imageOf(100), {}, hooks);
+    EXPECT_TRUE(held);
+    EXPECT_EQ(result.status, kTransferComplete) << result.detail;
+    EXPECT_EQ(transfer.line.writes().size(), 2u); // the block and the EOT, no resend
+    EXPECT_EQ(result.progress.retries, 0u);
+}
+
 TEST(XmodemCancel, TwoCanInARowCancel) {
     ScriptedTransfer transfer(Answers{{kAck}, {kCan, kCan}});
     const XmodemResult result = transfer.send(imageOf(1000));

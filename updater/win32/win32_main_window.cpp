@@ -245,8 +245,10 @@ int MainWindow::run() {
 }
 
 void MainWindow::dispatch(MSG& msg) {
-    // Tab, arrow keys and access keys (Alt+letter) as in a dialog.
-    if (hwnd_ && IsDialogMessageW(hwnd_, &msg)) return;
+    // Tab, arrow keys and access keys (Alt+letter) as in a dialog. A character typed without
+    // Alt goes to the focused control as it is: the dialog manager would take a bare letter for
+    // an access key whenever a button has the focus (a bare "x" would end the program).
+    if (msg.message != WM_CHAR && hwnd_ && IsDialogMessageW(hwnd_, &msg)) return;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
 }
@@ -381,6 +383,21 @@ std::optional<std::int16_t> MainWindow::windowState() const {
     if (IsIconic(hwnd_)) return kWindowMinimised;
     if (IsZoomed(hwnd_)) return kWindowMaximised;
     return kWindowNormal;
+}
+
+std::optional<TwipsRect> MainWindow::workArea(const TwipsRect& around) const {
+    // Pixels, kept within what a RECT holds.
+    const auto px = [](float twips) {
+        constexpr float limit = 1e9f;
+        return twipsToPixels(std::isfinite(twips) ? std::clamp(twips, -limit, limit) : 0.0f);
+    };
+    const RECT r{px(around.left), px(around.top), px(around.left + around.width), px(around.top + around.height)};
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetMonitorInfoW(MonitorFromRect(&r, MONITOR_DEFAULTTONEAREST), &info)) return std::nullopt;
+    const RECT& w = info.rcWork;
+    const auto twips = [](LONG pixels) { return static_cast<float>(pixels) * static_cast<float>(kTwipsPerPixel); };
+    return TwipsRect{twips(w.left), twips(w.top), twips(w.right - w.left), twips(w.bottom - w.top)};
 }
 
 MessageResult MainWindow::messageBox(std::string_view text, std::string_view title, MessageIcon icon,

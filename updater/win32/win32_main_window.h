@@ -70,6 +70,7 @@ public:
     std::optional<float> metric(WindowMetric metric) const override;
     bool setWindowState(std::int16_t state) override;
     std::optional<std::int16_t> windowState() const override;
+    std::optional<TwipsRect> workArea(const TwipsRect& around) const override;
     MessageResult messageBox(std::string_view text, std::string_view title, MessageIcon icon,
                              MessageButtons buttons) override;
     void pumpMessages() override;

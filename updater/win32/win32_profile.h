@@ -8,9 +8,9 @@ namespace qz {
 class Win32Profile final : public Profile {
 public:
     std::string readString(std::string_view section, std::string_view key, std::string_view defaultValue,
-                           std::size_t bufferSize, std::string_view file) override;
+                           std::size_t bufferSize, const std::filesystem::path& file) override;
     bool writeString(std::string_view section, std::string_view key, std::string_view value,
-                     std::string_view file) override;
+                     const std::filesystem::path& file) override;
 };
 
 } // namespace qz

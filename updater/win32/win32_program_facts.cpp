@@ -53,7 +53,10 @@ ProgramFacts currentProgramFacts() {
     ProgramFacts facts;
     const std::wstring path = programPath();
     const auto slash = path.find_last_of(L"\\/");
-    if (slash != std::wstring::npos) facts.folder = narrow(path.substr(0, slash));
+    if (slash != std::wstring::npos) {
+        facts.folder = narrow(path.substr(0, slash));
+        facts.folderPath = path.substr(0, slash);
+    }
     if (const auto version = readVersionResource(path)) {
         facts.versionMajor = version->major;
         facts.versionMinor = version->minor;

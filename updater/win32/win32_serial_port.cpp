@@ -217,6 +217,9 @@ void Win32SerialPort::close() noexcept {
 
 PortStatus Win32SerialPort::reconfigure(const LineSettings& line) {
     if (!isOpen()) return notOpen("set line");
+    // Output still queued, and the last bytes in the transmitter, leave at the old settings.
+    drainForClose();
+    waitForLastWrite();
     const LineSettings before = line_;
     PortStatus status = applyLine(line, handshaking_);
     if (!status.ok()) (void)applyLine(before, handshaking_);

@@ -35,12 +35,22 @@ e2e_cleanup() {
 # The probe through the loader of the build's programs (QZ_WINE, set by CTest; "wine" otherwise).
 # Its last line "probe_exit=STATUS" shows it ran: a 32-bit program under a Wine without its
 # 32-bit side prints nothing and exits 0. Its output goes through a file: a program it starts
-# must not hold a pipe of ours open.
+# must not hold a pipe of ours open. Now and then Wine fails to start a program at all
+# ("ShellExecuteEx failed: Internal error."); the probe then never ran, so it is started again,
+# at most three times.
 probe() {
-  local out rc=0
+  local out err rc=0 try
   out=$(mktemp "$e2e_work/probe.XXXXXX")
-  "${QZ_WINE:-wine}" "$e2e_probe_exe" "$@" >"$out" || rc=$?
+  err=$(mktemp "$e2e_work/probe-err.XXXXXX")
+  for try in 1 2 3; do
+    rc=0
+    "${QZ_WINE:-wine}" "$e2e_probe_exe" "$@" >"$out" 2>"$err" || rc=$?
+    grep -q "ShellExecuteEx failed" "$err" || break
+    echo "probe $1: Wine could not start the probe (attempt $try)" >&2
+  done
   cat "$out"
+  cat "$err" >&2
+  rm -f "$err"
   if ! grep -q '^probe_exit=' "$out"; then
     rm -f "$out"
     touch "$e2e_work/probe-did-not-run"

@@ -3,8 +3,8 @@
 # - the first start in an empty folder warns that the settings file could not be loaded, before
 #   the window shows; the window then shows its title, "Status: Idle", the port text "0" with
 #   the eight ports, the controls at their places, Browse focused;
-# - Tab walks the controls in tab order; Exit (here by its access key Alt+X) writes
-#   updater7304.ini byte for byte;
+# - Tab walks the controls in tab order; "w" and "x" typed alone on a button do nothing; Exit
+#   (here by its access key Alt+X) writes updater7304.ini byte for byte;
 # - a second start restores port, path (with commas) and geometry; a picked port and a typed
 #   path are saved;
 # - "Window State" 2 starts maximised; the close box saves too.
@@ -57,10 +57,22 @@ for control in Browse UpLoad Exit FileText ComPortSet Label1 Status BravlinkCRC2
     "$(value "$control.enabled" "$out")$(value "$control.visible" "$out")" "11"
 done
 
-# The keyboard walks the tab stops in order and wraps; Alt+X is the Exit button.
+# The keyboard walks the tab stops in order and wraps; Alt+X is the Exit button. A letter typed
+# alone is no access key, whichever button has the focus: "x" and "w" change nothing.
+focus=Browse
 for next in FileText ComPortSet UpLoad Exit Browse; do
+  if [[ $focus == Browse || $focus == UpLoad || $focus == Exit ]]; then
+    probe key "$pid" w >/dev/null
+    probe key "$pid" x >/dev/null
+  fi
   probe key "$pid" tab >/dev/null
-  expect "Tab moves the focus to $next" "$(value focus "$(probe dump "$pid" 10000)")" "$next"
+  now=$(probe dump "$pid" 10000) || fail "the window is gone after the keys typed on $focus"
+  expect "Tab moves the focus to $next" "$(value focus "$now")" "$next"
+  if [[ $focus == Browse || $focus == UpLoad || $focus == Exit ]]; then
+    expect "\"w\" and \"x\" on $focus: no message box, still idle" \
+      "$(value message_box "$now") $(value Status.text "$now")" "0 Status: Idle"
+  fi
+  focus=$next
 done
 
 IFS=, read -r left top right bottom <<<"$(value window "$out")"

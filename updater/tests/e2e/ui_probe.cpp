@@ -22,12 +22,14 @@
 //   ui_probe click PID Browse|UpLoad|Exit [TIMEOUT_MS]
 //                                        click the button; with a time-out, wait for the
 //                                        process to end and print its exit code
-//   ui_probe key PID tab|alt+LETTER [TIMEOUT_MS]
+//   ui_probe key PID tab|alt+LETTER|LETTER [TIMEOUT_MS]
 //                                        the key as the keyboard gives it to the focused control;
 //                                        with a time-out, waits as click does
 //   ui_probe select PID INDEX            pick item INDEX of the port list
 //   ui_probe settext PID FileText|ComPortSet TEXT
 //   ui_probe close PID [TIMEOUT_MS]      the close box; waits as click does
+//   ui_probe restore PID                 a minimised or maximised window restored, as by a
+//                                        click on its task bar button
 //   ui_probe wait-exit PID TIMEOUT_MS    wait for the process to end; print its exit code
 //
 // Output lines are "name=value", UTF-8, the last one "probe_exit=STATUS". The exit status is 0
@@ -272,6 +274,22 @@ int messageBox(DWORD pid, DWORD timeoutMs, const std::wstring& press) {
     return closed ? 0 : 2;
 }
 
+// The keyboard reaches the active window only; other programs of the session (tests running
+// alongside) may have taken the activation. Makes `main` the foreground window, as a user
+// clicking on it would, and returns the focus the program then gives.
+HWND activeFocus(HWND main) {
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof gui;
+    const auto focus = [&] {
+        return GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &gui) ? gui.hwndFocus : nullptr;
+    };
+    // While a message box of the program is up, it has the keyboard: nothing is changed.
+    if (GetForegroundWindow() == main || visibleMessageBox(processOf(main))) return focus();
+    SetForegroundWindow(main);
+    waitFor(5000, [&] { return GetForegroundWindow() == main; });
+    return waitFor(5000, focus);
+}
+
 int dump(DWORD pid, DWORD timeoutMs) {
     HWND main = waitFor(timeoutMs, [&] {
         HWND w = mainWindow(pid);
@@ -291,6 +309,9 @@ int dump(DWORD pid, DWORD timeoutMs) {
     print(L"client", std::to_wstring(r.right) + L"x" + std::to_wstring(r.bottom));
     print(L"zoomed", IsZoomed(main) ? L"1" : L"0");
     print(L"iconic", IsIconic(main) ? L"1" : L"0");
+    const int sx = GetSystemMetrics(SM_XVIRTUALSCREEN), sy = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    print(L"screen",
+          rectText(RECT{sx, sy, sx + GetSystemMetrics(SM_CXVIRTUALSCREEN), sy + GetSystemMetrics(SM_CYVIRTUALSCREEN)}));
     print(L"message_box", visibleMessageBox(pid) ? L"1" : L"0");
     for (const Named& n : kControls) {
         HWND c = findControl(main, n.name);
@@ -327,10 +348,7 @@ int dump(DWORD pid, DWORD timeoutMs) {
         if (c == first) break;
     }
     print(L"tab_order", order);
-    GUITHREADINFO gui{};
-    gui.cbSize = sizeof gui;
-    GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &gui);
-    print(L"focus", nameOf(main, gui.hwndFocus));
+    print(L"focus", nameOf(main, activeFocus(main)));
     return 0;
 }
 
@@ -447,10 +465,8 @@ int click(DWORD pid, const std::wstring& name, int argc, wchar_t** argv) {
 int key(DWORD pid, const std::wstring& name, int argc, wchar_t** argv) {
     HWND main = mainWindow(pid);
     if (!main) return fail(L"no window");
-    GUITHREADINFO gui{};
-    gui.cbSize = sizeof gui;
-    GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &gui);
-    HWND target = gui.hwndFocus ? gui.hwndFocus : main;
+    HWND focus = activeFocus(main);
+    HWND target = focus ? focus : main;
     if (name == L"tab") {
         PostMessageW(target, WM_KEYDOWN, VK_TAB, 0x000F0001);
         PostMessageW(target, WM_KEYUP, VK_TAB, static_cast<LPARAM>(0xC00F0001u));
@@ -459,6 +475,10 @@ int key(DWORD pid, const std::wstring& name, int argc, wchar_t** argv) {
     if (name.size() == 5 && name.rfind(L"alt+", 0) == 0) {
         // What TranslateMessage makes of Alt held with a letter: the character, context bit set.
         return postAndWait(pid, target, WM_SYSCHAR, towlower(name[4]), static_cast<LPARAM>(0x20000001u), argc, argv, 4);
+    }
+    if (name.size() == 1 && iswalpha(name[0])) {
+        // A letter typed alone: the character TranslateMessage makes of it.
+        return postAndWait(pid, target, WM_CHAR, towlower(name[0]), 1, argc, argv, 4);
     }
     return fail(L"unknown key");
 }
@@ -504,6 +524,12 @@ static int run(int argc, wchar_t** argv) {
         HWND main = mainWindow(pid);
         if (!main) return fail(L"no window");
         return postAndWait(pid, main, WM_CLOSE, 0, 0, argc, argv, 3);
+    }
+    if (command == L"restore") {
+        HWND main = mainWindow(pid);
+        if (!main) return fail(L"no window");
+        PostMessageW(main, WM_SYSCOMMAND, SC_RESTORE, 0);
+        return 0;
     }
     if (command == L"wait-exit") return waitExit(openProcess(pid), number(3));
     return fail(L"unknown command");

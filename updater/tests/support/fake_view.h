@@ -39,6 +39,9 @@ public:
     std::function<void()> onTimer1;
     std::uint64_t pumpCostMs = 1;
     ProgramFacts facts;
+    // What workArea() answers (empty: the platform cannot tell), and the last rectangle asked.
+    std::optional<TwipsRect> monitorWorkArea;
+    mutable std::optional<TwipsRect> workAreaAskedFor;
 
     // Runs `action` inside the first pump at or after fake time `atMs`.
     void schedule(std::uint64_t atMs, std::function<void()> action);
@@ -71,6 +74,10 @@ public:
     std::optional<float> metric(WindowMetric metric) const override;
     bool setWindowState(std::int16_t state) override;
     std::optional<std::int16_t> windowState() const override;
+    std::optional<TwipsRect> workArea(const TwipsRect& around) const override {
+        workAreaAskedFor = around;
+        return monitorWorkArea;
+    }
     MessageResult messageBox(std::string_view text, std::string_view title, MessageIcon icon,
                              MessageButtons buttons) override;
     void pumpMessages() override;
