@@ -48,7 +48,8 @@ upload() {
   sim_wait_summary
   sim_end
   [[ $(sim_field outcome "$sim_summary") == complete ]] || fail "upload $name: $sim_summary"
-  probe wait-text "$pid" Status "Status: Idle" 30000 >/dev/null || fail "upload $name: the window is not back at Idle"
+  out=$(probe wait-text "$pid" Status "Status: Idle" 30000) ||
+    fail "upload $name: the window is not back at Idle; its status reads \"$(value text "$out")\" (probe: ${out//$'\n'/; })"
 }
 
 # start_window FILE: the window on port 1 and FILE, as if chosen last time.
