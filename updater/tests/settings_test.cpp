@@ -276,6 +276,7 @@ TEST(RecordReaderTest, QuotedFieldsKeepCommasAndUnquotedOnesEndAtThem) {
     EXPECT_EQ(fields("1\r\n\"C:\\trunc", 2), (F{"1", "C:\\trunc"}));
     EXPECT_EQ(fields("", 1), (F{std::nullopt}));
     EXPECT_EQ(formatPortAndFileRecords(-3, "C:\\a,b"), "-3\r\n\"C:\\a,b\"\r\n");
+    EXPECT_EQ(formatPortAndFileRecords(7, std::nullopt), "7\r\n");
 }
 
 } // namespace
