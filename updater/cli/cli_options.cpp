@@ -72,133 +72,167 @@ bool readPortList(const std::string& value, std::vector<std::string>& ports, std
     }
 }
 
-} // namespace
-
-ParseResult parseCommandLine(const std::vector<std::string>& args) {
+// The command line as it is read: the options, the operands, and what the checks after the options
+// need to know.
+struct Reading {
     ParseResult result;
-    CliOptions& options = result.options;
     std::vector<std::string> operands;
     std::vector<std::string> listed; // from --ports
     bool portsGiven = false;
     bool countGiven = false;
-    const auto fail = [&result](std::string message) {
+
+    CliOptions& options() { return result.options; }
+    // The first error is the one reported; reading goes on, so that --json is still understood.
+    void fail(std::string message) {
         if (result.error.empty()) result.error = std::move(message);
-    };
-
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-            operands.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        std::string name = arg;
-        std::optional<std::string> inlineValue;
-        if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string::npos) {
-            name = arg.substr(0, eq);
-            inlineValue = arg.substr(eq + 1);
-        }
-        // The value of an option that takes one: after "=" or the next argument.
-        const auto value = [&]() -> std::optional<std::string> {
-            if (inlineValue) return inlineValue;
-            if (i + 1 < args.size()) return args[++i];
-            fail(name + " needs a value");
-            return std::nullopt;
-        };
-        const auto noValue = [&] {
-            if (inlineValue) fail(name + " takes no value");
-        };
-
-        if (name == "--timeout") {
-            long seconds = 0;
-            if (const auto text = value()) {
-                options.timeoutGiven = true;
-                if (parseWhole(*text, 1, 254, seconds))
-                    options.timeoutSeconds = static_cast<std::uint8_t>(seconds);
-                else
-                    fail("--timeout takes whole seconds from 1 to 254, not '" + *text + "'");
-            }
-        } else if (name == "--ports") {
-            if (const auto text = value()) {
-                portsGiven = true;
-                std::string error;
-                if (!readPortList(*text, listed, error)) fail(error);
-            }
-        } else if (name == "--count") {
-            long boards = 0;
-            if (const auto text = value()) {
-                countGiven = true;
-                if (parseWhole(*text, 1, 1000000, boards))
-                    options.count = static_cast<unsigned long>(boards);
-                else
-                    fail("--count takes a number of boards from 1 to 1000000, not '" + *text + "'");
-            }
-        } else if (name == "--loop") {
-            noValue();
-            options.loop = true;
-        } else if (name == "--packet-timeout") {
-            double seconds = 0;
-            if (const auto text = value()) {
-                if (parseSeconds(*text, 0.1, 60, seconds))
-                    options.packetTimeoutSeconds = static_cast<float>(seconds);
-                else
-                    fail("--packet-timeout takes seconds from 0.1 to 60, not '" + *text + "'");
-            }
-        } else if (name == "--no-wake") {
-            noValue();
-            options.wake = false;
-        } else if (name == "--json") {
-            noValue();
-            options.json = true;
-        } else if (name == "--quiet" || name == "-q") {
-            noValue();
-            options.quiet = true;
-        } else if (name == "--list-ports") {
-            noValue();
-            options.listPorts = true;
-        } else if (name == "--help" || name == "-h") {
-            noValue();
-            options.help = true;
-        } else if (name == "--version" || name == "-V") {
-            noValue();
-            options.version = true;
-        } else {
-            fail("unknown option " + name);
-        }
     }
+};
 
-    if (!result.ok() || options.help || options.version) return result;
+// An option without a value: the field it sets, and to what.
+struct Flag {
+    std::string_view name;
+    std::string_view shortName; // empty when there is none
+    bool CliOptions::*field;
+    bool value;
+};
+
+constexpr Flag kFlags[] = {
+    {"--loop", "", &CliOptions::loop, true},
+    {"--no-wake", "", &CliOptions::wake, false},
+    {"--json", "", &CliOptions::json, true},
+    {"--quiet", "-q", &CliOptions::quiet, true},
+    {"--list-ports", "", &CliOptions::listPorts, true},
+    {"--help", "-h", &CliOptions::help, true},
+    {"--version", "-V", &CliOptions::version, true},
+};
+
+void readTimeout(Reading& reading, const std::string& text) {
+    long seconds = 0;
+    reading.options().timeoutGiven = true;
+    if (parseWhole(text, 1, 254, seconds))
+        reading.options().timeoutSeconds = static_cast<std::uint8_t>(seconds);
+    else
+        reading.fail("--timeout takes whole seconds from 1 to 254, not '" + text + "'");
+}
+
+void readPorts(Reading& reading, const std::string& text) {
+    reading.portsGiven = true;
+    std::string error;
+    if (!readPortList(text, reading.listed, error)) reading.fail(error);
+}
+
+void readCount(Reading& reading, const std::string& text) {
+    long boards = 0;
+    reading.countGiven = true;
+    if (parseWhole(text, 1, 1000000, boards))
+        reading.options().count = static_cast<unsigned long>(boards);
+    else
+        reading.fail("--count takes a number of boards from 1 to 1000000, not '" + text + "'");
+}
+
+void readPacketTimeout(Reading& reading, const std::string& text) {
+    double seconds = 0;
+    if (parseSeconds(text, 0.1, 60, seconds))
+        reading.options().packetTimeoutSeconds = static_cast<float>(seconds);
+    else
+        reading.fail("--packet-timeout takes seconds from 0.1 to 60, not '" + text + "'");
+}
+
+// An option that takes a value ("--name=value" or "--name value"), and what reads the value.
+struct Valued {
+    std::string_view name;
+    void (*read)(Reading&, const std::string&);
+};
+
+constexpr Valued kValued[] = {
+    {"--timeout", readTimeout},
+    {"--ports", readPorts},
+    {"--count", readCount},
+    {"--packet-timeout", readPacketTimeout},
+};
+
+// The option args[at] (it begins with '-' and is not "--"); moves `at` past a value given as the next
+// argument.
+void readOption(Reading& reading, const std::vector<std::string>& args, std::size_t& at) {
+    const std::string& arg = args[at];
+    std::string name = arg;
+    std::optional<std::string> inlineValue;
+    if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string::npos) {
+        name = arg.substr(0, eq);
+        inlineValue = arg.substr(eq + 1);
+    }
+    for (const Flag& flag : kFlags) {
+        if (name != flag.name && name != flag.shortName) continue;
+        if (inlineValue) reading.fail(name + " takes no value");
+        reading.options().*flag.field = flag.value;
+        return;
+    }
+    for (const Valued& option : kValued) {
+        if (name != option.name) continue;
+        if (inlineValue)
+            option.read(reading, *inlineValue);
+        else if (at + 1 < args.size())
+            option.read(reading, args[++at]);
+        else
+            reading.fail(name + " needs a value");
+        return;
+    }
+    reading.fail("unknown option " + name);
+}
+
+// The options that go with --loop only, or not with it.
+void checkStationOptions(Reading& reading) {
+    const CliOptions& options = reading.options();
+    if (options.loop && options.wake) {
+        reading.fail(
+            "--loop needs --no-wake: the wake-up command would wake the controller just flashed and flash it again");
+    } else if (options.loop && options.timeoutGiven) {
+        reading.fail("--timeout does not go with --loop: a station waits for each controller as long as it takes");
+    } else if (reading.countGiven && !options.loop) {
+        reading.fail("--count goes with --loop only");
+    }
+}
+
+// FIRMWARE is the last operand; the ports are the operands before it, then those of --ports.
+void readOperands(Reading& reading) {
+    CliOptions& options = reading.options();
+    std::vector<std::string>& operands = reading.operands;
     if (options.listPorts) {
-        if (!operands.empty() || portsGiven) fail("--list-ports takes no PORT or FIRMWARE");
-        return result;
+        if (!operands.empty() || reading.portsGiven) reading.fail("--list-ports takes no PORT or FIRMWARE");
+        return;
     }
-    if (operands.empty()) {
-        fail(portsGiven ? "FIRMWARE is missing" : "PORT and FIRMWARE are missing");
-        return result;
-    }
-    if (operands.size() < 2 && !portsGiven) {
-        fail("FIRMWARE is missing");
-        return result;
-    }
+    if (operands.empty())
+        return reading.fail(reading.portsGiven ? "FIRMWARE is missing" : "PORT and FIRMWARE are missing");
+    if (operands.size() < 2 && !reading.portsGiven) return reading.fail("FIRMWARE is missing");
     options.firmware = operands.back();
     operands.pop_back();
     options.ports = operands;
-    options.ports.insert(options.ports.end(), listed.begin(), listed.end());
+    options.ports.insert(options.ports.end(), reading.listed.begin(), reading.listed.end());
     if (options.firmware.empty() || options.ports.empty() ||
         std::find(options.ports.begin(), options.ports.end(), std::string()) != options.ports.end()) {
-        fail(options.ports.empty() ? "--ports names no port" : "PORT and FIRMWARE must not be empty");
-    } else if (options.loop && options.wake) {
-        fail("--loop needs --no-wake: the wake-up command would wake the controller just flashed and flash it again");
-    } else if (options.loop && options.timeoutGiven) {
-        fail("--timeout does not go with --loop: a station waits for each controller as long as it takes");
-    } else if (countGiven && !options.loop) {
-        fail("--count goes with --loop only");
+        reading.fail(options.ports.empty() ? "--ports names no port" : "PORT and FIRMWARE must not be empty");
+    } else {
+        checkStationOptions(reading);
     }
-    return result;
+}
+
+} // namespace
+
+ParseResult parseCommandLine(const std::vector<std::string>& args) {
+    Reading reading;
+    bool optionsEnded = false;
+    for (std::size_t at = 0; at < args.size(); ++at) {
+        const std::string& arg = args[at];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-')
+            reading.operands.push_back(arg);
+        else if (arg == "--")
+            optionsEnded = true;
+        else
+            readOption(reading, args, at);
+    }
+    const CliOptions& options = reading.options();
+    if (reading.result.ok() && !options.help && !options.version) readOperands(reading);
+    return std::move(reading.result);
 }
 
 std::string usageText() {

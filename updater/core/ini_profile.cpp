@@ -109,67 +109,76 @@ std::string fitBuffer(std::string_view value, std::size_t bufferSize) {
     return std::string(value.substr(0, std::min(value.size(), bufferSize - 1)));
 }
 
-} // namespace
-
-std::string IniProfile::readString(std::string_view section, std::string_view key, std::string_view defaultValue,
-                                   std::size_t bufferSize, const std::filesystem::path& file) {
-    if (bufferSize == 0) return {};
-    const auto content = readFile(file);
-    if (content) {
-        const auto lines = splitLines(*content);
-        if (const auto range = findSection(lines, section)) {
-            if (const auto at = findKey(lines, *range, key)) {
-                std::string_view value = lines[*at].value;
-                // One pair of enclosing quotes (double or single) is removed.
-                if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-                    value.back() == value.front()) {
-                    value = value.substr(1, value.size() - 2);
+// Reads and writes the whole file at each call; holds nothing between calls.
+class IniProfile final : public Profile {
+public:
+    std::string readString(std::string_view section, std::string_view key, std::string_view defaultValue,
+                           std::size_t bufferSize, const std::filesystem::path& file) override {
+        if (bufferSize == 0) return {};
+        const auto content = readFile(file);
+        if (content) {
+            const auto lines = splitLines(*content);
+            if (const auto range = findSection(lines, section)) {
+                if (const auto at = findKey(lines, *range, key)) {
+                    std::string_view value = lines[*at].value;
+                    // One pair of enclosing quotes (double or single) is removed.
+                    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+                        value.back() == value.front()) {
+                        value = value.substr(1, value.size() - 2);
+                    }
+                    return fitBuffer(value, bufferSize);
                 }
-                return fitBuffer(value, bufferSize);
             }
         }
+        return fitBuffer(trim(defaultValue), bufferSize);
     }
-    return fitBuffer(trim(defaultValue), bufferSize);
-}
 
-bool IniProfile::writeString(std::string_view section, std::string_view key, std::string_view value,
-                             const std::filesystem::path& file) {
-    std::string content = readFile(file).value_or(std::string{});
-    const auto lines = splitLines(content);
-    const std::string entry = std::string(key) + "=" + std::string(value);
+    bool writeString(std::string_view section, std::string_view key, std::string_view value,
+                     const std::filesystem::path& file) override {
+        std::string content = readFile(file).value_or(std::string{});
+        const auto lines = splitLines(content);
+        const std::string entry = std::string(key) + "=" + std::string(value);
 
-    if (const auto range = findSection(lines, section)) {
-        if (const auto at = findKey(lines, *range, key)) {
-            // Replace the key's line in place, keeping the stored spelling of its name.
-            const Line& line = lines[*at];
-            const std::string replaced = std::string(line.name) + "=" + std::string(value);
-            content.replace(line.start, line.end - line.start, replaced);
+        if (const auto range = findSection(lines, section)) {
+            if (const auto at = findKey(lines, *range, key)) {
+                // Replace the key's line in place, keeping the stored spelling of its name.
+                const Line& line = lines[*at];
+                const std::string replaced = std::string(line.name) + "=" + std::string(value);
+                content.replace(line.start, line.end - line.start, replaced);
+            } else {
+                // New key after the section's last non-blank line.
+                std::size_t last = range->end - 1;
+                while (last > range->header && lines[last].kind == LineKind::Blank) --last;
+                const Line& after = lines[last];
+                std::string insert;
+                if (after.next == after.end) insert = "\r\n"; // the file ended without a line end
+                insert += entry;
+                insert += "\r\n";
+                content.insert(after.next, insert);
+            }
         } else {
-            // New key after the section's last non-blank line.
-            std::size_t last = range->end - 1;
-            while (last > range->header && lines[last].kind == LineKind::Blank) --last;
-            const Line& after = lines[last];
-            std::string insert;
-            if (after.next == after.end) insert = "\r\n"; // the file ended without a line end
-            insert += entry;
-            insert += "\r\n";
-            content.insert(after.next, insert);
+            // New section at the end of the file, right after the last line.
+            if (!content.empty() && content.back() != '\n') content += "\r\n";
+            content += '[';
+            content += section;
+            content += "]\r\n";
+            content += entry;
+            content += "\r\n";
         }
-    } else {
-        // New section at the end of the file, right after the last line.
-        if (!content.empty() && content.back() != '\n') content += "\r\n";
-        content += '[';
-        content += section;
-        content += "]\r\n";
-        content += entry;
-        content += "\r\n";
-    }
 
-    std::ofstream out{file, std::ios::binary | std::ios::trunc};
-    if (!out) return false;
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-    out.close();
-    return static_cast<bool>(out);
+        std::ofstream out{file, std::ios::binary | std::ios::trunc};
+        if (!out) return false;
+        out.write(content.data(), static_cast<std::streamsize>(content.size()));
+        out.close();
+        return static_cast<bool>(out);
+    }
+};
+
+} // namespace
+
+Profile& portableProfile() {
+    static IniProfile profile;
+    return profile;
 }
 
 } // namespace qz

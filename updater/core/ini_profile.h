@@ -8,12 +8,7 @@
 
 namespace qz {
 
-class IniProfile final : public Profile {
-public:
-    std::string readString(std::string_view section, std::string_view key, std::string_view defaultValue,
-                           std::size_t bufferSize, const std::filesystem::path& file) override;
-    bool writeString(std::string_view section, std::string_view key, std::string_view value,
-                     const std::filesystem::path& file) override;
-};
+// The portable profile. It keeps nothing between calls: one instance serves the process.
+Profile& portableProfile();
 
 } // namespace qz

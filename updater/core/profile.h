@@ -6,7 +6,7 @@
 // reading as the default, lines before the first section ignored, a new section appended at
 // the end, an existing key's value replaced in place.
 //
-// Implementations: IniProfile (portable, ini_profile.h) and Win32Profile (updater/win32). The
+// Implementations: portableProfile() (ini_profile.h) and Win32Profile (updater/win32). The
 // file is a path, so that a folder named with characters outside the ANSI code page is reached;
 // names and values are text in that code page.
 

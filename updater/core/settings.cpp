@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <exception>
+#include <fstream>
 #include <istream>
 #include <limits>
 #include <system_error>
@@ -11,6 +12,11 @@
 namespace qz {
 
 namespace {
+
+// The keys of the window's geometry and state, in the order they are read and written.
+constexpr std::string_view kSection = "Main";
+constexpr std::array<std::string_view, 4> kGeometryKeys{"Window Width", "Window Height", "Window Top", "Window Left"};
+constexpr std::string_view kStateKey = "Window State";
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -190,12 +196,56 @@ std::optional<std::string> RecordReader::next() {
     return value;
 }
 
-std::string formatPortAndFileRecords(std::int16_t comPort, std::string_view fileText) {
+std::string formatPortAndFileRecords(std::int16_t comPort, std::optional<std::string_view> fileText) {
     std::string out = std::to_string(comPort);
-    out += "\r\n\"";
-    out += fileText;
+    out += "\r\n";
+    if (!fileText) return out;
+    out += '"';
+    out += *fileText;
     out += "\"\r\n";
     return out;
+}
+
+PortAndFile readPortAndFile(const std::filesystem::path& file) {
+    PortAndFile records;
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return records;
+    RecordReader reader(in);
+    const auto port = reader.next();
+    if (!port) return records;
+    records.comPort = parseRecordInteger16(*port);
+    auto fileField = reader.next();
+    records.whole = records.comPort && fileField;
+    if (fileField && (records.comPort || reader.lastWasQuoted())) records.fileText = std::move(fileField);
+    return records;
+}
+
+bool writePortAndFile(const std::filesystem::path& file, std::int16_t comPort,
+                      const std::optional<std::string>& fileText) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    const std::string records = formatPortAndFileRecords(comPort, fileText);
+    out.write(records.data(), static_cast<std::streamsize>(records.size()));
+    out.close();
+    return out && fileText;
+}
+
+WindowSettings readWindowSettings(Profile& profile, const std::filesystem::path& file) {
+    WindowSettings settings;
+    for (std::size_t i = 0; i < kGeometryKeys.size(); ++i) {
+        settings.geometry[i] = parseSingle(Module2::ReadSetting(profile, kSection, kGeometryKeys[i], file));
+    }
+    settings.state = toInteger16(Module2::ReadSetting(profile, kSection, kStateKey, file));
+    return settings;
+}
+
+void writeWindowSettings(Profile& profile, const std::filesystem::path& file, const WindowSettings& settings) {
+    for (std::size_t i = 0; i < kGeometryKeys.size(); ++i) {
+        if (const auto side = settings.geometry[i]) {
+            Module2::WriteSetting(profile, kSection, kGeometryKeys[i], formatSingle(*side), file);
+        }
+    }
+    if (settings.state) Module2::WriteSetting(profile, kSection, kStateKey, std::to_string(*settings.state), file);
 }
 
 } // namespace qz

@@ -1,11 +1,14 @@
 #pragma once
-// Settings file of the updater: single keys of section "Main" through a Profile (Module2),
-// the two leading records (port number, quoted firmware path) in the comma-and-quote format
-// of sequential record files, and the number texts both use.
+// Settings file of the updater, read at start-up and written at shut-down: the two leading
+// records (port number, quoted firmware path) in the comma-and-quote format of sequential
+// record files, then the window's geometry and state as keys of section "Main" through a
+// Profile (Module2), and the number texts both use.
 
 #include "updater/core/profile.h"
 
+#include <array>
 #include <cstdint>
+#include <filesystem>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -16,12 +19,44 @@ namespace qz {
 // File name used for the keys and the records alike (one form of the name, so that both reach
 // the one file on a file system that tells letter case apart).
 inline constexpr std::string_view kSettingsFileName = "updater7304.ini";
-inline constexpr std::string_view kSettingsSection = "Main";
-inline constexpr std::string_view kKeyWindowWidth = "Window Width";
-inline constexpr std::string_view kKeyWindowHeight = "Window Height";
-inline constexpr std::string_view kKeyWindowTop = "Window Top";
-inline constexpr std::string_view kKeyWindowLeft = "Window Left";
-inline constexpr std::string_view kKeyWindowState = "Window State";
+
+// The settings file: where the file calls find it, and its full path as the messages name it.
+struct SettingsFile {
+    std::filesystem::path path;
+    std::string shown;
+};
+
+// The two leading records as a start-up takes them.
+struct PortAndFile {
+    std::optional<std::int16_t> comPort; // the first record, when it is a 16-bit number
+    std::optional<std::string> fileText; // the second record, when it is taken
+    bool whole = false;                  // both were read as the shut-down writes them
+};
+
+// Reads the two leading records. A first record that is not a 16-bit number leaves the file
+// not whole; the path record after it is still taken when it is quoted as the program writes
+// it, so that a hand-edited port does not lose the firmware path at the next shut-down (while
+// the fields of a file that is not a settings file at all are not taken for a path). Nothing
+// is taken from a file that cannot be read.
+PortAndFile readPortAndFile(const std::filesystem::path& file);
+
+// Replaces the file with the two leading records (see formatPortAndFileRecords); without a
+// file text, with the port record alone. False when the file cannot be written, or without a
+// file text.
+bool writePortAndFile(const std::filesystem::path& file, std::int16_t comPort,
+                      const std::optional<std::string>& fileText);
+
+// The window's geometry (twips) and state as the keys "Window Width", "Window Height",
+// "Window Top", "Window Left" and "Window State" of section "Main" hold them.
+struct WindowSettings {
+    std::array<std::optional<float>, 4> geometry; // width, height, top, left
+    std::optional<std::int16_t> state;
+};
+
+// A key that is missing or holds no number reads as nothing.
+WindowSettings readWindowSettings(Profile& profile, const std::filesystem::path& file);
+// Writes the keys of the values present, in the order above; failures are silent.
+void writeWindowSettings(Profile& profile, const std::filesystem::path& file, const WindowSettings& settings);
 
 namespace Module2 {
 
@@ -72,7 +107,8 @@ private:
     bool quoted_ = false;
 };
 
-// The two leading records as the shut-down writes them: port, CR LF, quoted text, CR LF.
-std::string formatPortAndFileRecords(std::int16_t comPort, std::string_view fileText);
+// The two leading records as the shut-down writes them: port, CR LF, quoted text, CR LF;
+// without a file text, the port record alone.
+std::string formatPortAndFileRecords(std::int16_t comPort, std::optional<std::string_view> fileText);
 
 } // namespace qz

@@ -1,12 +1,9 @@
 #include "updater/core/updater_window.h"
 
-#include "updater/core/settings.h"
-
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 
 namespace qz {
 
@@ -48,18 +45,9 @@ TwipsRect placeInWorkArea(const TwipsRect& saved, const TwipsRect& workArea, flo
 
 namespace {
 
-struct MetricKey {
-    WindowMetric metric;
-    std::string_view key;
-};
-
-// Order of the keys when read at start-up and written at shut-down.
-constexpr std::array<MetricKey, 4> kMetricKeys{{
-    {WindowMetric::Width, kKeyWindowWidth},
-    {WindowMetric::Height, kKeyWindowHeight},
-    {WindowMetric::Top, kKeyWindowTop},
-    {WindowMetric::Left, kKeyWindowLeft},
-}};
+// The window's side of each geometry value of the settings file, in the same order.
+constexpr std::array<WindowMetric, 4> kGeometryMetrics{WindowMetric::Width, WindowMetric::Height, WindowMetric::Top,
+                                                       WindowMetric::Left};
 
 } // namespace
 
@@ -78,18 +66,14 @@ SettingsFile UpdaterWindow::settingsFile() const {
 void UpdaterWindow::Load() {
     const ProgramFacts facts = view_.programFacts();
     const SettingsFile file = settingsFile();
-    const std::filesystem::path& path = file.path;
 
     // Geometry and state: a key that is missing or holds no number leaves that property as it is.
-    std::array<std::optional<float>, kMetricKeys.size()> saved;
-    for (std::size_t i = 0; i < kMetricKeys.size(); ++i) {
-        saved[i] = parseSingle(Module2::ReadSetting(profile_, kSettingsSection, kMetricKeys[i].key, path));
-    }
+    WindowSettings saved = readWindowSettings(profile_, file.path);
     placeOnScreen(saved);
-    for (std::size_t i = 0; i < kMetricKeys.size(); ++i) {
-        if (saved[i]) view_.setMetric(kMetricKeys[i].metric, *saved[i]);
+    for (std::size_t i = 0; i < kGeometryMetrics.size(); ++i) {
+        if (saved.geometry[i]) view_.setMetric(kGeometryMetrics[i], *saved.geometry[i]);
     }
-    if (const auto state = toInteger16(Module2::ReadSetting(profile_, kSettingsSection, kKeyWindowState, path))) {
+    if (const auto state = saved.state) {
         if (*state >= kWindowNormal && *state <= kWindowMaximised) view_.setWindowState(*state);
     }
 
@@ -107,11 +91,12 @@ void UpdaterWindow::Load() {
 // The saved geometry was taken as the window reported it, minimised (far off, tiny) or on a
 // monitor since unplugged: it is moved into the work area of the nearest monitor. Sides the
 // placement moves are set even when their key was missing.
-void UpdaterWindow::placeOnScreen(std::array<std::optional<float>, 4>& saved) const {
+void UpdaterWindow::placeOnScreen(WindowSettings& settings) const {
+    auto& saved = settings.geometry;
     if (std::none_of(saved.begin(), saved.end(), [](const auto& v) { return v.has_value(); })) return;
-    std::array<float, kMetricKeys.size()> current{};
-    for (std::size_t i = 0; i < kMetricKeys.size(); ++i) {
-        const auto value = view_.metric(kMetricKeys[i].metric);
+    std::array<float, kGeometryMetrics.size()> current{};
+    for (std::size_t i = 0; i < kGeometryMetrics.size(); ++i) {
+        const auto value = view_.metric(kGeometryMetrics[i]);
         if (!value) return;
         current[i] = *value;
     }
@@ -122,8 +107,8 @@ void UpdaterWindow::placeOnScreen(std::array<std::optional<float>, 4>& saved) co
     const auto area = view_.workArea(wanted);
     if (!area) return;
     const TwipsRect placed = placeInWorkArea(wanted, *area, designWidth, designHeight);
-    const std::array<float, kMetricKeys.size()> sides{placed.width, placed.height, placed.top, placed.left};
-    for (std::size_t i = 0; i < kMetricKeys.size(); ++i) {
+    const std::array<float, kGeometryMetrics.size()> sides{placed.width, placed.height, placed.top, placed.left};
+    for (std::size_t i = 0; i < kGeometryMetrics.size(); ++i) {
         if (saved[i] || sides[i] != current[i]) saved[i] = sides[i];
     }
 }
@@ -133,65 +118,32 @@ void UpdaterWindow::Unload() {
 
     const SettingsFile file = settingsFile();
     SavePortAndFile(file);
-    for (const auto& [metric, key] : kMetricKeys) {
-        if (const auto value = view_.metric(metric)) {
-            Module2::WriteSetting(profile_, kSettingsSection, key, formatSingle(*value), file.path);
-        }
-    }
-    if (const auto state = view_.windowState()) {
-        Module2::WriteSetting(profile_, kSettingsSection, kKeyWindowState, std::to_string(*state), file.path);
-    }
+    WindowSettings settings;
+    for (std::size_t i = 0; i < kGeometryMetrics.size(); ++i) settings.geometry[i] = view_.metric(kGeometryMetrics[i]);
+    settings.state = view_.windowState();
+    writeWindowSettings(profile_, file.path, settings);
     view_.endProcess();
     std::abort(); // not reached: ending the process never returns
 }
 
 void UpdaterWindow::LoadPortAndFile(const SettingsFile& file) {
-    const ProgramFacts facts = view_.programFacts();
-    const std::string& path = file.shown;
-    std::ifstream in(file.path, std::ios::binary);
-    if (!in) {
-        view_.messageBox(loadFailureMessage(path), facts.applicationTitle, MessageIcon::Exclamation,
-                         MessageButtons::Ok);
-        return;
+    const PortAndFile records = readPortAndFile(file.path);
+    if (records.comPort) ComPort = *records.comPort;
+    if (records.fileText) {
+        view_.setText(ControlId::FileText, *records.fileText);
+        FileToUpLoad = *records.fileText;
     }
-    RecordReader reader(in);
-    const auto port = reader.next();
-    if (!port) {
-        view_.messageBox(loadFailureMessage(path), facts.applicationTitle, MessageIcon::Exclamation,
-                         MessageButtons::Ok);
-        return;
-    }
-    // A first record that is not a 16-bit number is a load failure; the path record after it
-    // is still taken when it is quoted as the program writes it, so that a hand-edited port
-    // does not lose the firmware path at the next shut-down (while the fields of a file that
-    // is not a settings file at all are not taken for a path). What was assigned stays.
-    const auto number = parseRecordInteger16(*port);
-    if (number) ComPort = *number;
-    const auto fileField = reader.next();
-    if (fileField && (number || reader.lastWasQuoted())) {
-        view_.setText(ControlId::FileText, *fileField);
-        FileToUpLoad = *fileField;
-    }
-    if (!number || !fileField) {
-        view_.messageBox(loadFailureMessage(path), facts.applicationTitle, MessageIcon::Exclamation,
-                         MessageButtons::Ok);
+    if (!records.whole) {
+        view_.messageBox(loadFailureMessage(file.shown), view_.programFacts().applicationTitle,
+                         MessageIcon::Exclamation, MessageButtons::Ok);
     }
 }
 
 void UpdaterWindow::SavePortAndFile(const SettingsFile& file) {
-    const ProgramFacts facts = view_.programFacts();
-    const auto fail = [&] {
-        view_.messageBox(saveFailureMessage(file.shown), facts.applicationTitle, MessageIcon::Exclamation,
-                         MessageButtons::Ok);
-    };
-    std::ofstream out(file.path, std::ios::binary | std::ios::trunc);
-    if (!out) return fail();
-    out << ComPort << "\r\n";
-    const auto text = view_.text(ControlId::FileText);
-    if (!out || !text) return fail();
-    out << '"' << *text << "\"\r\n";
-    out.close();
-    if (!out) fail();
+    if (!writePortAndFile(file.path, ComPort, view_.text(ControlId::FileText))) {
+        view_.messageBox(saveFailureMessage(file.shown), view_.programFacts().applicationTitle,
+                         MessageIcon::Exclamation, MessageButtons::Ok);
+    }
 }
 
 UploadResult UpdaterWindow::UpLoadClick() {

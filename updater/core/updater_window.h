@@ -1,9 +1,9 @@
 #pragma once
 // Logic of the updater's window VelkorUpdater, apart from any window system: the start-up and
-// shut-down sequences, the settings records, the port list, the file selection, the Timer1
-// tick and the upload. The shell creates the view, the file dialog, the transfer control and
-// the profile, constructs one UpdaterWindow over them, calls Load() before showing the window,
-// and forwards each event to its handler:
+// shut-down sequences (the settings file read and written through the settings unit), the
+// port list, the file selection, the Timer1 tick and the upload. The shell creates the view,
+// the file dialog, the transfer control and the profile, constructs one UpdaterWindow over
+// them, calls Load() before showing the window, and forwards each event to its handler:
 //
 //   window unload (close box, Alt+F4)  -> Unload()        click on Exit -> ExitClick()
 //   click on UpLoad  -> UpLoadClick()  click on Browse -> BrowseClick()
@@ -14,13 +14,11 @@
 // operation fails is skipped and the handler goes on.
 
 #include "updater/core/profile.h"
+#include "updater/core/settings.h"
 #include "updater/core/transfer_control.h"
 #include "updater/core/updater_view.h"
 #include "updater/core/upload_sequence.h"
 
-#include <array>
-#include <filesystem>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -46,12 +44,6 @@ bool pathLooksBinary(std::string_view path);
 // design size replaces it.
 TwipsRect placeInWorkArea(const TwipsRect& saved, const TwipsRect& workArea, float designWidth, float designHeight);
 
-// The settings file: where the file calls find it, and its full path as the messages name it.
-struct SettingsFile {
-    std::filesystem::path path;
-    std::string shown;
-};
-
 // The state fields ComPort, FileToUpLoad, SerialTimer, PortError are public members
 // (inherited from UpdaterState).
 class UpdaterWindow : public UpdaterState, private UploadHost {
@@ -73,7 +65,8 @@ public:
     void ComPortSetClick(int index);
     void Timer1Timer() { tickSerialTimer(*this); }
 
-    // Records of the settings file (port, quoted path).
+    // Records of the settings file (port, quoted path), read and written by the settings unit;
+    // a failure is shown in a message box.
     void LoadPortAndFile(const SettingsFile& file);
     void SavePortAndFile(const SettingsFile& file);
 
@@ -83,7 +76,7 @@ public:
     std::string settingsPath() const { return settingsFile().shown; }
 
 private:
-    void placeOnScreen(std::array<std::optional<float>, 4>& saved) const;
+    void placeOnScreen(WindowSettings& saved) const;
 
     // UploadHost over the view.
     void showStatus(std::string_view text) override;

@@ -85,6 +85,9 @@ private:
     void received(std::span<const std::uint8_t> bytes, unsigned speed, Clock::time_point now);
     void noteSpeed(unsigned speed, Clock::time_point now);
     std::size_t heldOverCommand(std::span<const std::uint8_t> bytes, Clock::time_point now);
+    void waitForLine(Clock::time_point now);
+    void takeFromLine(Clock::time_point now);
+    void handOver(Clock::time_point now);
     void lingerForClient();
     void flushTx(Clock::time_point now);
     void printSummaries();
@@ -110,6 +113,10 @@ private:
         bool open = false;           // no bytes read since the change
     } change_;
     bool bytesAtThisSpeed_ = false;
+    std::vector<std::uint8_t> bytes_; // read from the line, reused
+    Clock::duration idle_{};          // the idle time-out; zero: none
+    Clock::time_point lastActivity_{};
+    Clock::time_point lastTick_{}; // the time of the bootloader's last tick
     std::deque<std::string> summaries_;
     long served_ = 0;
 };
@@ -219,77 +226,34 @@ void Simulator::flushTx(Clock::time_point now) {
 }
 
 int Simulator::run() {
-    const auto idle = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options_.idleTimeoutS));
-    Clock::time_point lastActivity = start_;
+    idle_ = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options_.idleTimeoutS));
+    lastActivity_ = start_;
+    lastTick_ = start_;
     stepTime_ = start_;
     bootloader_.begin(start_);
     speed_ = line_.speed();
     event("speed " + std::to_string(speed_));
 
-    sigset_t unblocked;
-    sigemptyset(&unblocked);
-    std::vector<std::uint8_t> bytes;
-    Clock::time_point lastTick = start_;
     for (;;) {
-        Clock::time_point now = Clock::now();
-        Clock::time_point deadline = std::min(bootloader_.nextDeadline(), now + std::chrono::milliseconds(100));
-        if (bootloader_.speedSensitive()) deadline = std::min(deadline, now + kSpeedSampling);
-        // Paced bytes are handed over when the last one queued has arrived, each with its own
-        // arrival time: one wake-up per block rather than one per byte.
-        if (!rx_.empty() && bootloader_.ready()) deadline = std::min(deadline, rx_.back().release);
-        if (!tx_.empty()) deadline = std::min(deadline, tx_.front().due);
-        if (idle > Clock::duration::zero()) deadline = std::min(deadline, lastActivity + idle);
-        const Clock::duration wait = std::max(Clock::duration::zero(), deadline - now);
-        const auto waitNs = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
-        timespec timeout{static_cast<time_t>(waitNs / 1000000000), static_cast<long>(waitNs % 1000000000)};
-        pollfd fd{line_.masterFd(), POLLIN, 0};
-        if (ppoll(&fd, 1, &timeout, &unblocked) < 0 && errno != EINTR)
-            throw std::system_error(errno, std::generic_category(), "ppoll");
-        now = Clock::now();
+        waitForLine(Clock::now());
+        const Clock::time_point now = Clock::now();
         if (gSignal != 0) {
             bootloader_.stop(now, "interrupted", false);
             printSummaries();
             return 4;
         }
-
-        noteSpeed(line_.speed(), now);
-        if (readLine(bytes) > 0) {
-            noteSpeed(line_.speed(), now);
-            std::span<const std::uint8_t> all(bytes);
-            const std::size_t head = heldOverCommand(all, now);
-            if (head > 0) received(all.first(head), change_.before, now);
-            received(all.subspan(head), speed_, now);
-            bytesAtThisSpeed_ = bytesAtThisSpeed_ || head < all.size();
-            lastActivity = now;
-        }
-        while (!rx_.empty() && rx_.front().release <= now && !bootloader_.done()) {
-            if (!bootloader_.ready()) {
-                stepTime_ = now;
-                bootloader_.tick(speed_, now); // the flash write may be over: ACK, then go on
-                lastTick = now;
-                if (!bootloader_.ready()) break;
-            }
-            const RxItem item = rx_.front();
-            rx_.pop_front();
-            // Never earlier than what the bootloader has already been told is the time.
-            const Clock::time_point at = std::max(item.release, lastTick);
-            stepTime_ = at;
-            if (item.speedChange)
-                bootloader_.onSpeed(item.speed, at);
-            else
-                bootloader_.onByte(item.byte, item.speed, at);
-        }
-        if (bootloader_.done()) rx_.clear();
+        takeFromLine(now);
+        handOver(now);
         stepTime_ = now;
         bootloader_.tick(speed_, now);
-        lastTick = now;
+        lastTick_ = now;
         flushTx(now);
         if (tx_.empty()) printSummaries();
         if (bootloader_.done() && tx_.empty()) {
             lingerForClient();
             return 0;
         }
-        if (idle > Clock::duration::zero() && now - lastActivity >= idle && !bootloader_.done()) {
+        if (idle_ > Clock::duration::zero() && now - lastActivity_ >= idle_ && !bootloader_.done()) {
             event("nothing happened for " + std::to_string(options_.idleTimeoutS) + " s");
             bootloader_.stop(now, "", true);
             tx_.clear();
@@ -297,6 +261,63 @@ int Simulator::run() {
             return 3;
         }
     }
+}
+
+// Sleeps until the line has bytes, a signal comes, or the next thing is due: a step of the
+// bootloader, a sample of the line speed, a paced byte, or the idle time-out.
+void Simulator::waitForLine(Clock::time_point now) {
+    Clock::time_point deadline = std::min(bootloader_.nextDeadline(), now + std::chrono::milliseconds(100));
+    if (bootloader_.speedSensitive()) deadline = std::min(deadline, now + kSpeedSampling);
+    // Paced bytes are handed over when the last one queued has arrived, each with its own
+    // arrival time: one wake-up per block rather than one per byte.
+    if (!rx_.empty() && bootloader_.ready()) deadline = std::min(deadline, rx_.back().release);
+    if (!tx_.empty()) deadline = std::min(deadline, tx_.front().due);
+    if (idle_ > Clock::duration::zero()) deadline = std::min(deadline, lastActivity_ + idle_);
+    const Clock::duration wait = std::max(Clock::duration::zero(), deadline - now);
+    const auto waitNs = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
+    timespec timeout{static_cast<time_t>(waitNs / 1000000000), static_cast<long>(waitNs % 1000000000)};
+    pollfd fd{line_.masterFd(), POLLIN, 0};
+    sigset_t unblocked;
+    sigemptyset(&unblocked);
+    if (ppoll(&fd, 1, &timeout, &unblocked) < 0 && errno != EINTR)
+        throw std::system_error(errno, std::generic_category(), "ppoll");
+}
+
+// Notes the line speed and queues what the client wrote, each byte at the speed it was written
+// at (see kHandOverWindow).
+void Simulator::takeFromLine(Clock::time_point now) {
+    noteSpeed(line_.speed(), now);
+    if (readLine(bytes_) == 0) return;
+    noteSpeed(line_.speed(), now);
+    std::span<const std::uint8_t> all(bytes_);
+    const std::size_t head = heldOverCommand(all, now);
+    if (head > 0) received(all.first(head), change_.before, now);
+    received(all.subspan(head), speed_, now);
+    bytesAtThisSpeed_ = bytesAtThisSpeed_ || head < all.size();
+    lastActivity_ = now;
+}
+
+// Hands the received bytes and speed changes that have arrived by now to the bootloader, as long as
+// it takes them.
+void Simulator::handOver(Clock::time_point now) {
+    while (!rx_.empty() && rx_.front().release <= now && !bootloader_.done()) {
+        if (!bootloader_.ready()) {
+            stepTime_ = now;
+            bootloader_.tick(speed_, now); // the flash write may be over: ACK, then go on
+            lastTick_ = now;
+            if (!bootloader_.ready()) break;
+        }
+        const RxItem item = rx_.front();
+        rx_.pop_front();
+        // Never earlier than what the bootloader has already been told is the time.
+        const Clock::time_point at = std::max(item.release, lastTick_);
+        stepTime_ = at;
+        if (item.speedChange)
+            bootloader_.onSpeed(item.speed, at);
+        else
+            bootloader_.onByte(item.byte, item.speed, at);
+    }
+    if (bootloader_.done()) rx_.clear();
 }
 
 void Simulator::lingerForClient() {

@@ -4,11 +4,17 @@
 #include <cmath>
 #include <functional>
 #include <map>
+#include <string>
+#include <string_view>
 
 namespace qzsim {
 
-const char* usageText() {
-    return R"(Usage: qz450sim [options]
+namespace {
+
+// The --help text, section by section; a blank line follows each but the last.
+
+// What the simulator does and how it is started.
+constexpr std::string_view kSynopsis = R"(Usage: qz450sim [options]
        qz450sim --normalise TRACE [--upload N]
 
 Simulates the QZ450 bootloader on a pseudo-terminal. The first line on stdout is
@@ -20,8 +26,10 @@ line is at 57600 baud, "%" every few milliseconds until "{" arrives; then an
 XMODEM receive (128-byte SOH and 1K STX blocks, CRC-16 or checksum). When the
 line speed changes, bytes the client has not read yet are discarded, as a real
 line at a mismatched speed would lose them.
+)";
 
-Options:
+// The options of an upload.
+constexpr std::string_view kOptionsText = R"(Options:
   --link PATH            also make PATH a symlink to the slave pty (removed at exit)
   --trace FILE           write the wire trace (format below)
   --out FILE             write each received image (padding kept); "{n}" in FILE
@@ -41,8 +49,10 @@ Options:
   --request-ms N         repeat of the first request; NAK after a quiet line (default 3000)
   --pace                 emulate the line rate: baud/10 bytes per second each way
   --verbose              print events on stderr
+)";
 
-Faults:
+// The faults it can show.
+constexpr std::string_view kFaultsText = R"(Faults:
   --silent               wake, but never send anything
   --wrong-speed          send "%" only while the line is NOT at 57600 baud, and
                          take "{" only then
@@ -54,8 +64,10 @@ Faults:
   --cancel-after N       answer the block after N accepted blocks with CAN CAN
   --stop-after N         stop answering at the block after N accepted blocks
   --flash-delay-ms N     pause after each good block before its ACK
+)";
 
-Summary line (JSON, one per upload):
+// The summary line it prints per upload.
+constexpr std::string_view kSummaryText = R"(Summary line (JSON, one per upload):
   {"upload":1,"outcome":"complete","reason":"","wake_speeds":[9600,57600,19200],
    "listen_speed":57600,"percent_sent":40,"start_to_answer_ms":0.215,"mode":"crc",
    "blocks":3,"blocks_1k":0,"bytes":384,"duplicates":0,"errors":0,"bit_flips":0,
@@ -66,8 +78,10 @@ Summary line (JSON, one per upload):
   before a wake-up) | interrupted (signal). listen_speed and start_to_answer_ms are
   null when no "{" was taken. start_to_answer_ms runs from the last "%" sent to "{".
   bytes counts the received image with its padding.
+)";
 
-Trace (--trace), one line per chunk, times in seconds since start:
+// The wire trace and its normalised form.
+constexpr std::string_view kTraceText = R"(Trace (--trace), one line per chunk, times in seconds since start:
   0.102345 RX 9600 372a3435303236330d    bytes received, line speed, hex
   0.650001 TX 57600 25                   bytes sent
   0.000000 EV upload 1                   events (upload N begins, wake, end ...)
@@ -75,10 +89,25 @@ Trace (--trace), one line per chunk, times in seconds since start:
 simulator sent (their number depends on timing), with consecutive lines of the
 same direction and speed merged: "RX 9600 0d372a3435303236330d". --upload N keeps
 only the lines of upload N.
+)";
 
-Exit status: 0 the uploads were served (whatever their outcome); 1 system error;
+// Its exit status.
+constexpr std::string_view kExitText =
+    R"(Exit status: 0 the uploads were served (whatever their outcome); 1 system error;
 2 usage error; 3 ended by --timeout; 4 stopped by a signal.
 )";
+
+} // namespace
+
+const char* usageText() {
+    static const std::string text = [] {
+        std::string joined;
+        for (const std::string_view section : {kSynopsis, kOptionsText, kFaultsText, kSummaryText, kTraceText}) {
+            joined.append(section).append("\n"); // a blank line between sections
+        }
+        return joined.append(kExitText);
+    }();
+    return text.c_str();
 }
 
 namespace {
@@ -99,6 +128,79 @@ bool parseDouble(const std::string& text, double& value, double min, double max)
     }
 }
 
+// Reads an option's value into its field; false when the value is not valid.
+using Reader = std::function<bool(const std::string&)>;
+
+Reader text(std::string& field) {
+    return [&field](const std::string& v) {
+        field = v;
+        return !v.empty();
+    };
+}
+
+Reader whole(long& field, long min) {
+    return [&field, min](const std::string& v) { return parseLong(v, field, min); };
+}
+
+Reader real(double& field, double min, double max) {
+    return [&field, min, max](const std::string& v) { return parseDouble(v, field, min, max); };
+}
+
+// The option was given, whatever its value.
+Reader noted(bool& given, Reader read) {
+    return [&given, read](const std::string& v) {
+        given = true;
+        return read(v);
+    };
+}
+
+std::map<std::string, Reader> valuedOptions(Options& o, bool& countGiven) {
+    return {
+        {"--link", text(o.link)},
+        {"--trace", text(o.trace)},
+        {"--out", text(o.out)},
+        {"--count", noted(countGiven, whole(o.count, 1))},
+        {"--timeout", noted(o.idleTimeoutGiven, real(o.idleTimeoutS, 0, 1e6))},
+        {"--answer-timeout", real(o.answerTimeoutS, 0.01, 1e6)},
+        {"--transfer-timeout", real(o.transferTimeoutS, 0.01, 1e6)},
+        {"--percent-ms", whole(o.percentIntervalMs, 1)},
+        {"--percent-after-ms", whole(o.percentAfterMs, 0)},
+        {"--request-ms", whole(o.requestIntervalMs, 1)},
+        {"--bit-errors", real(o.bitErrorRate, 0, 1)},
+        {"--drop-ack", real(o.dropAckRate, 0, 1)},
+        {"--dup-ack", real(o.dupAckRate, 0, 1)},
+        {"--seed",
+         [&o](const std::string& v) {
+             long s = 0;
+             if (!parseLong(v, s, 0)) return false;
+             o.seed = static_cast<std::uint64_t>(s);
+             return true;
+         }},
+        {"--cancel-after", whole(o.cancelAfter, 0)},
+        {"--stop-after", whole(o.stopAfter, 0)},
+        {"--flash-delay-ms", whole(o.flashDelayMs, 0)},
+        {"--normalise", text(o.normalise)},
+        {"--upload", whole(o.normaliseUpload, 1)},
+    };
+}
+
+// Options that exclude each other; --forever serves until stopped, with no idle exit unless --timeout.
+bool settle(Options& o, bool forever, bool countGiven, std::string& error) {
+    if (forever && countGiven) {
+        error = "--count and --forever exclude each other";
+        return false;
+    }
+    if (o.silent && o.wrongSpeed) {
+        error = "--silent and --wrong-speed exclude each other";
+        return false;
+    }
+    if (forever) {
+        o.count = 0;
+        if (!o.idleTimeoutGiven) o.idleTimeoutS = 0;
+    }
+    return true;
+}
+
 } // namespace
 
 std::optional<Options> parseOptions(const std::vector<std::string>& args, std::string& error, bool& help) {
@@ -106,71 +208,18 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args, std::s
     help = false;
     bool forever = false;
     bool countGiven = false;
-
-    using Flag = std::function<void()>;
-    using Valued = std::function<bool(const std::string&)>;
-    const std::map<std::string, Flag> flags = {
-        {"--forever", [&] { forever = true; }},
-        {"--awake", [&] { o.awake = true; }},
-        {"--checksum", [&] { o.checksum = true; }},
-        {"--silent", [&] { o.silent = true; }},
-        {"--wrong-speed", [&] { o.wrongSpeed = true; }},
-        {"--pace", [&] { o.pace = true; }},
-        {"--verbose", [&] { o.verbose = true; }},
-        {"--help", [&] { help = true; }},
-        {"-h", [&] { help = true; }},
+    const std::map<std::string, bool*> flags = {
+        {"--forever", &forever},
+        {"--awake", &o.awake},
+        {"--checksum", &o.checksum},
+        {"--silent", &o.silent},
+        {"--wrong-speed", &o.wrongSpeed},
+        {"--pace", &o.pace},
+        {"--verbose", &o.verbose},
+        {"--help", &help},
+        {"-h", &help},
     };
-    const std::map<std::string, Valued> valued = {
-        {"--link",
-         [&](const std::string& v) {
-             o.link = v;
-             return !v.empty();
-         }},
-        {"--trace",
-         [&](const std::string& v) {
-             o.trace = v;
-             return !v.empty();
-         }},
-        {"--out",
-         [&](const std::string& v) {
-             o.out = v;
-             return !v.empty();
-         }},
-        {"--count",
-         [&](const std::string& v) {
-             countGiven = true;
-             return parseLong(v, o.count, 1);
-         }},
-        {"--timeout",
-         [&](const std::string& v) {
-             o.idleTimeoutGiven = true;
-             return parseDouble(v, o.idleTimeoutS, 0, 1e6);
-         }},
-        {"--answer-timeout", [&](const std::string& v) { return parseDouble(v, o.answerTimeoutS, 0.01, 1e6); }},
-        {"--transfer-timeout", [&](const std::string& v) { return parseDouble(v, o.transferTimeoutS, 0.01, 1e6); }},
-        {"--percent-ms", [&](const std::string& v) { return parseLong(v, o.percentIntervalMs, 1); }},
-        {"--percent-after-ms", [&](const std::string& v) { return parseLong(v, o.percentAfterMs, 0); }},
-        {"--request-ms", [&](const std::string& v) { return parseLong(v, o.requestIntervalMs, 1); }},
-        {"--bit-errors", [&](const std::string& v) { return parseDouble(v, o.bitErrorRate, 0, 1); }},
-        {"--drop-ack", [&](const std::string& v) { return parseDouble(v, o.dropAckRate, 0, 1); }},
-        {"--dup-ack", [&](const std::string& v) { return parseDouble(v, o.dupAckRate, 0, 1); }},
-        {"--seed",
-         [&](const std::string& v) {
-             long s = 0;
-             if (!parseLong(v, s, 0)) return false;
-             o.seed = static_cast<std::uint64_t>(s);
-             return true;
-         }},
-        {"--cancel-after", [&](const std::string& v) { return parseLong(v, o.cancelAfter, 0); }},
-        {"--stop-after", [&](const std::string& v) { return parseLong(v, o.stopAfter, 0); }},
-        {"--flash-delay-ms", [&](const std::string& v) { return parseLong(v, o.flashDelayMs, 0); }},
-        {"--normalise",
-         [&](const std::string& v) {
-             o.normalise = v;
-             return !v.empty();
-         }},
-        {"--upload", [&](const std::string& v) { return parseLong(v, o.normaliseUpload, 1); }},
-    };
+    const std::map<std::string, Reader> valued = valuedOptions(o, countGiven);
 
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
@@ -182,7 +231,7 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args, std::s
             inlineValue = true;
         }
         if (auto f = flags.find(name); f != flags.end() && !inlineValue) {
-            f->second();
+            *f->second = true;
             continue;
         }
         auto v = valued.find(name);
@@ -202,18 +251,7 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args, std::s
             return std::nullopt;
         }
     }
-    if (forever && countGiven) {
-        error = "--count and --forever exclude each other";
-        return std::nullopt;
-    }
-    if (o.silent && o.wrongSpeed) {
-        error = "--silent and --wrong-speed exclude each other";
-        return std::nullopt;
-    }
-    if (forever) {
-        o.count = 0;
-        if (!o.idleTimeoutGiven) o.idleTimeoutS = 0;
-    }
+    if (!settle(o, forever, countGiven, error)) return std::nullopt;
     return o;
 }
 

@@ -14,8 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <memory>
 #include <sstream>
 #include <stdexcept>
 
@@ -24,13 +22,14 @@ namespace {
 
 struct ProfileKind {
     std::string name;
-    std::function<std::unique_ptr<Profile>()> make;
+    Profile* profile;
 };
 
 std::vector<ProfileKind> availableProfiles() {
-    std::vector<ProfileKind> kinds{{"Portable", [] { return std::make_unique<IniProfile>(); }}};
+    std::vector<ProfileKind> kinds{{"Portable", &portableProfile()}};
 #ifdef _WIN32
-    kinds.push_back({"Win32", [] { return std::make_unique<Win32Profile>(); }});
+    static Win32Profile win32;
+    kinds.push_back({"Win32", &win32});
 #endif
     return kinds;
 }
@@ -47,15 +46,15 @@ bool runningUnderWine() {
 class ProfileTest : public ::testing::TestWithParam<ProfileKind> {
 protected:
     std::string read(const std::string& section, const std::string& key, std::size_t size = 255) {
-        return profile->readString(section, key, "Default", size, file);
+        return profile.readString(section, key, "Default", size, file);
     }
     void write(const std::string& section, const std::string& key, const std::string& value) {
-        EXPECT_TRUE(profile->writeString(section, key, value, file));
+        EXPECT_TRUE(profile.writeString(section, key, value, file));
     }
 
     ScratchFolder folder;
     std::string file = folder.file("settings.ini");
-    std::unique_ptr<Profile> profile = GetParam().make();
+    Profile& profile = *GetParam().profile;
 };
 
 TEST_P(ProfileTest, MissingFileSectionOrKeyGivesTheDefault) {
@@ -169,22 +168,22 @@ TEST_P(ProfileTest, ReadSettingAppliesTheDefaultRuleAndTrims) {
     writeBytes(file, "[Main]\r\nA=Default\r\nB=default\r\nC=   \r\nD=\"  7860  \"\r\nE=\"Default\"\r\n"
                      "F=\" Default\"\r\nG=" +
                          std::string(300, '9') + "\r\n");
-    EXPECT_EQ(Module2::ReadSetting(*profile, "Main", "A", file), "");
-    EXPECT_EQ(Module2::ReadSetting(*profile, "Main", "B", file), "default");
-    EXPECT_EQ(Module2::ReadSetting(*profile, "Main", "C", file), "");
-    EXPECT_EQ(Module2::ReadSetting(*profile, "Main", "D", file), "7860");
-    EXPECT_EQ(Module2::ReadSetting(*profile, "Main", "E", file), "");
+    EXPECT_EQ(Module2::ReadSetting(profile, "Main", "A", file), "");
+    EXPECT_EQ(Module2::ReadSetting(profile, "Main", "B", file), "default");
+    EXPECT_EQ(Module2::ReadSetting(profile, "Main", "C", file), "");
+    EXPECT_EQ(Module2::ReadSetting(profile, "Main", "D", file), "7860");
+    EXPECT_EQ(Module2::ReadSetting(profile, "Main", "E", file), "");
     // Only the exact text "Default" is dropped; trimming comes after that test.
-    EXPECT_EQ(Module2::ReadSetting(*profile, "Main", "F", file), "Default");
-    EXPECT_EQ(Module2::ReadSetting(*profile, "Main", "G", file), std::string(254, '9'));
-    EXPECT_EQ(Module2::ReadSetting(*profile, "Main", "Missing", file), "");
-    EXPECT_EQ(Module2::ReadSetting(*profile, "Main", "A", folder.file("none.ini")), "");
+    EXPECT_EQ(Module2::ReadSetting(profile, "Main", "F", file), "Default");
+    EXPECT_EQ(Module2::ReadSetting(profile, "Main", "G", file), std::string(254, '9'));
+    EXPECT_EQ(Module2::ReadSetting(profile, "Main", "Missing", file), "");
+    EXPECT_EQ(Module2::ReadSetting(profile, "Main", "A", folder.file("none.ini")), "");
 }
 
 TEST_P(ProfileTest, WriteSettingIntoAMissingFolderIsSilent) {
     const std::string nowhere = folder.file("missing") + "/sub/x.ini";
-    Module2::WriteSetting(*profile, "Main", "A", "1", nowhere);
-    EXPECT_EQ(Module2::ReadSetting(*profile, "Main", "A", nowhere), "");
+    Module2::WriteSetting(profile, "Main", "A", "1", nowhere);
+    EXPECT_EQ(Module2::ReadSetting(profile, "Main", "A", nowhere), "");
 }
 
 TEST_P(ProfileTest, BinaryOrGarbledFilesReadWithoutHarm) {
@@ -276,6 +275,7 @@ TEST(RecordReaderTest, QuotedFieldsKeepCommasAndUnquotedOnesEndAtThem) {
     EXPECT_EQ(fields("1\r\n\"C:\\trunc", 2), (F{"1", "C:\\trunc"}));
     EXPECT_EQ(fields("", 1), (F{std::nullopt}));
     EXPECT_EQ(formatPortAndFileRecords(-3, "C:\\a,b"), "-3\r\n\"C:\\a,b\"\r\n");
+    EXPECT_EQ(formatPortAndFileRecords(7, std::nullopt), "7\r\n");
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "valuestore/core/value_store.h"
+#include "valuestore/core/store_error.h"
 
 namespace vs {
 
@@ -22,11 +22,6 @@ StoreError::StoreError(int errorNumber, const std::string& description)
 StoreError fileError(int errorNumber, std::string_view path, std::string_view reason) {
     return StoreError(errorNumber, std::string(standardErrorText(errorNumber)) + ": '" + std::string(path) +
                                        "': " + std::string(reason));
-}
-
-bool mayNameSingleFile(std::string_view path) {
-    if (path.empty() || path.find_first_of("*?") != std::string_view::npos) return false;
-    return path.back() != '/' && path.back() != '\\';
 }
 
 } // namespace vs

@@ -65,6 +65,42 @@ bool enclosedIn(std::string_view line, std::string_view head, std::string_view t
            line.substr(line.size() - tail.size()) == tail;
 }
 
+// Follows the lines of a file as a load takes them and names the first thing that keeps the file from
+// being whole: one declaration line and one value line, each in its quotes.
+class WholeFileCheck {
+public:
+    void line(std::string_view text, bool declaration) {
+        ++lineNumber_;
+        if (declaration) {
+            if (++declarationLines_ > 1)
+                note(" is a second declaration line");
+            else if (!enclosedIn(text, "\"<BEGINVALUEDECLARE>", "<ENDVALUEDECLARE>\""))
+                note(" is not a declaration line in its quotes and markers");
+        } else if (text.empty()) {
+            note(" is empty");
+        } else if (++valueLines_ > 1) {
+            note(" is a second value line");
+        } else if (!enclosedIn(text, "\"", "\"")) {
+            note(" is not enclosed in double quotes");
+        }
+    }
+    // Empty when the file is whole.
+    std::string problem() const {
+        if (!problem_.empty()) return problem_;
+        if (declarationLines_ == 0) return "it has no declaration line";
+        if (valueLines_ == 0) return "it has no value line";
+        return {};
+    }
+
+private:
+    void note(std::string_view what) {
+        if (problem_.empty()) problem_ = "line " + std::to_string(lineNumber_) + std::string(what);
+    }
+
+    std::string problem_;
+    std::size_t lineNumber_ = 0, declarationLines_ = 0, valueLines_ = 0;
+};
+
 StoreError unterminatedEntry(std::string_view name) {
     return StoreError(error::invalidArgument, std::string(standardErrorText(error::invalidArgument)) +
                                                   ": the entry of value '" + std::string(name) +
@@ -131,10 +167,7 @@ ValueStore::Loaded ValueStore::load() {
         return Loaded::notWhole;
     }
     if (!content) {
-        // Missing file: write the default content; it is read by the next load, not this one. The path is
-        // read afresh for this access, and a failure to write reaches the caller.
-        if (const std::optional<std::string> target = dataFilePath())
-            fileSystem_.replaceFile(*target, kDefaultFileContent);
+        writeDefaultContent();
         return Loaded::whole;
     }
     if (content->empty()) {
@@ -143,54 +176,54 @@ ValueStore::Loaded ValueStore::load() {
         valueText_.clear();
         return Loaded::whole;
     }
-
-    // Lines end at CR (an LF right after it belongs to the line end); the last line of each kind wins.
-    // Whether the file is taken whole: one declaration line and one value line, each in its quotes.
-    const std::string_view bytes = *content;
-    std::string problem; // the first thing that keeps the file from being whole
-    std::size_t lineNumber = 0, declarationLines = 0, valueLines = 0;
-    auto note = [&](std::string_view what) {
-        if (problem.empty()) problem = "line " + std::to_string(lineNumber) + std::string(what);
-    };
-    for (std::size_t from = 0; from < bytes.size();) {
-        const std::size_t cr = bytes.find('\r', from);
-        const std::string_view line =
-            bytes.substr(from, cr == std::string_view::npos ? std::string_view::npos : cr - from);
-        const bool declaration = line.find(kBeginMarker) != std::string_view::npos;
-        (declaration ? declarationText_ : valueText_).assign(line);
-        ++lineNumber;
-        if (declaration) {
-            if (++declarationLines > 1)
-                note(" is a second declaration line");
-            else if (!enclosedIn(line, "\"<BEGINVALUEDECLARE>", "<ENDVALUEDECLARE>\""))
-                note(" is not a declaration line in its quotes and markers");
-        } else if (line.empty()) {
-            note(" is empty");
-        } else if (++valueLines > 1) {
-            note(" is a second value line");
-        } else if (!enclosedIn(line, "\"", "\"")) {
-            note(" is not enclosed in double quotes");
-        }
-        if (cr == std::string_view::npos) break;
-        from = cr + 1;
-        if (from < bytes.size() && bytes[from] == '\n') ++from;
-    }
-    if (problem.empty() && declarationLines == 0) problem = "it has no declaration line";
-    if (problem.empty() && valueLines == 0) problem = "it has no value line";
-    const Loaded loaded = problem.empty() ? Loaded::whole : Loaded::notWhole;
+    const std::string problem = takeLines(*content);
     if (!problem.empty())
         lastFileError_ =
             fileError(error::pathFileAccessError, *path,
                       "the file does not hold the two quoted lines of a value data file (" + problem + ")");
+    if (stripLines()) publishValues();
+    return problem.empty() ? Loaded::whole : Loaded::notWhole;
+}
 
-    // Strip by position, without checking what is removed.
+// Missing file: write the default content; it is read by the next load, not this one. The path is read
+// afresh for this access, and a failure to write reaches the caller.
+void ValueStore::writeDefaultContent() {
+    if (const std::optional<std::string> target = dataFilePath()) fileSystem_.replaceFile(*target, kDefaultFileContent);
+}
+
+// Takes the lines of the file into the working texts and returns the first thing that keeps the file
+// from being whole (empty when it is). Lines end at CR (an LF right after it belongs to the line end);
+// the last line of each kind wins.
+std::string ValueStore::takeLines(std::string_view content) {
+    WholeFileCheck check;
+    for (std::size_t from = 0; from < content.size();) {
+        const std::size_t cr = content.find('\r', from);
+        const std::string_view line =
+            content.substr(from, cr == std::string_view::npos ? std::string_view::npos : cr - from);
+        const bool declaration = line.find(kBeginMarker) != std::string_view::npos;
+        (declaration ? declarationText_ : valueText_).assign(line);
+        check.line(line, declaration);
+        if (cr == std::string_view::npos) break;
+        from = cr + 1;
+        if (from < content.size() && content[from] == '\n') ++from;
+    }
+    return check.problem();
+}
+
+// Strips the quotes and markers off the working texts by position, without checking what is removed.
+// False when no text is left to take values from.
+bool ValueStore::stripLines() {
     declarationText_.erase(0, std::min(kDeclarationHead, declarationText_.size()));
-    if (declarationText_.size() < kDeclarationTail) return loaded;
+    if (declarationText_.size() < kDeclarationTail) return false;
     declarationText_.erase(declarationText_.size() - kDeclarationTail);
     if (!valueText_.empty()) valueText_.erase(0, 1);
-    if (valueText_.empty()) return loaded;
+    if (valueText_.empty()) return false;
     valueText_.pop_back();
+    return true;
+}
 
+// Publishes the values the enumeration of the working texts hands over, and indexes them by name.
+void ValueStore::publishValues() {
     // The index holds at most one entry per declaration: size it for the count of ')' at half load.
     const auto declared = static_cast<std::size_t>(std::count(declarationText_.begin(), declarationText_.end(), ')'));
     std::size_t capacity = 16;
@@ -209,7 +242,6 @@ ValueStore::Loaded ValueStore::load() {
             return true;
         },
         lead);
-    return loaded;
 }
 
 void ValueStore::loadWhole() {

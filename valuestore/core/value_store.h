@@ -3,19 +3,21 @@
 //
 // Everything here works on byte strings in the ANSI code page. The owner (the control, the command-line
 // tool, a test) supplies the data file path through a callback, the file system through vs::FileSystem
-// and the ambiguity warning through vs::Warner.
+// (file_system.h) and the ambiguity warning through vs::Warner. Errors are vs::StoreError
+// (store_error.h).
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "valuestore/core/file_system.h"
+#include "valuestore/core/store_error.h"
 
 namespace vs {
 
@@ -27,9 +29,6 @@ struct Workspace;
 
 inline constexpr std::string_view kBeginMarker = "<BEGINVALUEDECLARE>";
 inline constexpr std::string_view kEndMarker = "<ENDVALUEDECLARE>";
-// Line texts of the default content (stored between double quotes, each line ended by CR LF).
-inline constexpr std::string_view kDefaultDeclarationLine = "<BEGINVALUEDECLARE>(NULL)<ENDVALUEDECLARE>";
-inline constexpr std::string_view kDefaultValueLine = "NULL (0)";
 // The whole default file, byte for byte.
 inline constexpr std::string_view kDefaultFileContent =
     "\"<BEGINVALUEDECLARE>(NULL)<ENDVALUEDECLARE>\"\r\n\"NULL (0)\"\r\n";
@@ -38,40 +37,7 @@ inline constexpr std::string_view kDefaultFileContent =
 inline constexpr std::string_view kAmbiguousNameMessage = "Error, Ambiguous or Semi-Ambiguous Value Name";
 inline constexpr std::string_view kAmbiguousNameTitle = "Valtrove Object Error";
 
-// ---- Errors -------------------------------------------------------------------------------------------
-
-// Error numbers an automation host expects; the control raises HRESULT 0x800A0000 | number.
-namespace error {
-inline constexpr int invalidArgument = 5;      // "Invalid procedure call or argument"
-inline constexpr int badFileName = 52;         // "Bad file name or number"
-inline constexpr int fileNotFound = 53;        // "File not found"
-inline constexpr int diskFull = 61;            // "Disk full"
-inline constexpr int permissionDenied = 70;    // "Permission denied"
-inline constexpr int pathFileAccessError = 75; // "Path/File access error"
-inline constexpr int pathNotFound = 76;        // "Path not found"
-} // namespace error
-
-// The standard description of an error number above ("Path/File access error" for any other).
-std::string_view standardErrorText(int number);
-
-struct StoreError : std::runtime_error {
-    // With the standard description of the number.
-    explicit StoreError(int errorNumber);
-    StoreError(int errorNumber, const std::string& description);
-    int number;
-};
-
-// A file error naming the file and the system's reason: "<standard text>: '<path>': <reason>".
-StoreError fileError(int errorNumber, std::string_view path, std::string_view reason);
-
-// ---- Text ---------------------------------------------------------------------------------------------
-
-// The lead bytes of the double-byte characters of an ANSI code page (932, 936, 949, 950): a lead byte
-// and the byte after it are one character. All false for a single-byte code page.
-using LeadBytes = std::array<bool, 256>;
-inline constexpr LeadBytes kNoLeadBytes{};
-
-// ---- Seams --------------------------------------------------------------------------------------------
+// ---- Seams ------------------------------------------------------------------------------------------
 
 // Receives the warning that an added name is ambiguous or semi-ambiguous (the control shows a modal
 // message box with kAmbiguousNameMessage titled kAmbiguousNameTitle).
@@ -79,39 +45,6 @@ struct Warner {
     virtual ~Warner() = default;
     virtual void warnAmbiguous() = 0;
 };
-
-// The file access the store needs. Implementations live outside the core (vs_platform) and in tests.
-// Every failure is a StoreError carrying one of the file error numbers above.
-class FileSystem {
-public:
-    virtual ~FileSystem() = default;
-
-    // False when the path cannot name one file: empty, a pattern holding '*' or '?', written as a folder
-    // (trailing '/' or '\'), or an existing folder. The store never reads, writes or deletes such a path.
-    virtual bool namesSingleFile(const std::string& path) = 0;
-
-    // The file's whole content; std::nullopt when there is no file of that name in an existing folder.
-    // Any other failure (folder missing, access denied, locked, ...) throws StoreError.
-    virtual std::optional<std::string> readFile(const std::string& path) = 0;
-
-    // Replaces (or creates) the file atomically: writes a temporary file in the same folder, flushes it to
-    // the disk and renames it over the path. On failure throws StoreError and leaves any old file intact.
-    virtual void replaceFile(const std::string& path, std::string_view content) = 0;
-
-    // Deletes the one file of that name. Throws StoreError on failure (fileNotFound when there is none).
-    virtual void removeFile(const std::string& path) = 0;
-
-    // The lead bytes of the code page in which paths and data files are written; none unless the
-    // platform has a double-byte code page. Every search in the working texts matches whole characters.
-    virtual const LeadBytes& leadBytes() const { return kNoLeadBytes; }
-};
-
-// The platform's file system (POSIX or Win32, from vs_platform). Lives as long as the process.
-FileSystem& systemFileSystem();
-
-// Syntactic part of FileSystem::namesSingleFile, shared by the implementations: false for an empty
-// path, one holding '*' or '?', or one ending in '/' or '\'.
-bool mayNameSingleFile(std::string_view path);
 
 // ---- The store ----------------------------------------------------------------------------------------
 
@@ -195,6 +128,11 @@ public:
 private:
     enum class Loaded { noSingleFile, whole, notWhole };
     Loaded load();
+    // The steps of a load.
+    void writeDefaultContent();
+    std::string takeLines(std::string_view content);
+    bool stripLines();
+    void publishValues();
     // A load that took the file whole (or found no single file); throws the file error otherwise.
     void loadWhole();
     void save();

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "valuestore/core/value_store.h"
+#include "valuestore/core/file_system.h"
 
 namespace vs::detail {
 

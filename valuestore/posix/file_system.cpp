@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "valuestore/core/value_store.h"
+#include "valuestore/core/file_system.h"
 
 namespace vs {
 namespace {

@@ -2,11 +2,13 @@
 // ends of a load, the name rules, and the mended behaviours (own entries, refused input, silent saves).
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <random>
 
 #include "valuestore/core/value_store.h"
 #include "valuestore/tests/support/memory_file_system.h"
 #include "valuestore/tests/support/reference_store.h"
+#include "valuestore/tests/support/store_against_model.h"
 
 namespace vs {
 namespace {
@@ -20,8 +22,12 @@ protected:
         store.setDataFileSource([this] { return path; });
     }
 
+    // The bytes of a data file that holds these working texts.
+    static std::string stored(std::string_view declarations, std::string_view values) {
+        return fileBytes("<BEGINVALUEDECLARE>" + std::string(declarations) + "<ENDVALUEDECLARE>", values);
+    }
     void write(std::string_view declarations, std::string_view values) {
-        fs.files[path] = fileBytes("<BEGINVALUEDECLARE>" + std::string(declarations) + "<ENDVALUEDECLARE>", values);
+        fs.files[path] = stored(declarations, values);
     }
     std::string file() const { return fs.files.count(path) ? fs.files.at(path) : "(missing)"; }
     Pairs load() {
@@ -46,15 +52,13 @@ protected:
 TEST_F(StoreTest, WorkedExampleByteForByte) {
     fs.files[path] = std::string(kDefaultFileContent);
     EXPECT_EQ(add("Speed", "12"), Outcome::done);
-    EXPECT_EQ(file(), fileBytes("<BEGINVALUEDECLARE>(NULL)(Speed)<ENDVALUEDECLARE>", "NULL (0)Speed (12) "));
+    EXPECT_EQ(file(), stored("(NULL)(Speed)", "NULL (0)Speed (12) "));
     add("Mode", "auto");
-    EXPECT_EQ(file(),
-              fileBytes("<BEGINVALUEDECLARE>(NULL)(Speed)(Mode)<ENDVALUEDECLARE>", "NULL (0)Speed (12) Mode (auto) "));
+    EXPECT_EQ(file(), stored("(NULL)(Speed)(Mode)", "NULL (0)Speed (12) Mode (auto) "));
     EXPECT_EQ(rewrite("Speed", "15"), Outcome::done);
-    EXPECT_EQ(file(),
-              fileBytes("<BEGINVALUEDECLARE>(NULL)(Speed)(Mode)<ENDVALUEDECLARE>", "NULL (0)Speed (15)  Mode (auto) "));
+    EXPECT_EQ(file(), stored("(NULL)(Speed)(Mode)", "NULL (0)Speed (15)  Mode (auto) "));
     EXPECT_EQ(store.removeDataValue("Speed"), Outcome::done);
-    EXPECT_EQ(file(), fileBytes("<BEGINVALUEDECLARE>(NULL)(Mode)<ENDVALUEDECLARE>", "NULL (0)  Mode (auto) "));
+    EXPECT_EQ(file(), stored("(NULL)(Mode)", "NULL (0)  Mode (auto) "));
     EXPECT_EQ(store.declarationText(), "(NULL)(Mode)");
     EXPECT_EQ(store.valueText(), "NULL (0)  Mode (auto) ");
     EXPECT_EQ(store.values(), (Pairs{{"NULL", "0"}, {"Mode", "auto"}}));
@@ -72,7 +76,7 @@ TEST_F(StoreTest, MissingFileGetsDefaultContentWhichTheNextLoadReads) {
 
 TEST_F(StoreTest, FirstAddOnMissingFileDoesNotKeepTheDefaultValue) {
     add("Speed", "12");
-    EXPECT_EQ(file(), fileBytes("<BEGINVALUEDECLARE>(Speed)<ENDVALUEDECLARE>", "Speed (12) "));
+    EXPECT_EQ(file(), stored("(Speed)", "Speed (12) "));
 }
 
 TEST_F(StoreTest, FailingToWriteTheDefaultContentRaisesTheFileError) {
@@ -93,7 +97,7 @@ TEST_F(StoreTest, FailingToWriteTheDefaultContentRaisesTheFileError) {
 // add, rewrite and remove never save after a load that did not read the whole store from an existing
 // file: they raise the file error, naming the path, and the file stays byte for byte.
 TEST_F(StoreTest, NoSaveAfterAFailedOrPartialLoad) {
-    const std::string whole = fileBytes("<BEGINVALUEDECLARE>(NULL)(Speed)<ENDVALUEDECLARE>", "NULL (0)Speed (12) ");
+    const std::string whole = stored("(NULL)(Speed)", "NULL (0)Speed (12) ");
     struct Case {
         std::string bytes;
         std::optional<int> readFailure;
@@ -135,10 +139,10 @@ TEST_F(StoreTest, NoSaveAfterAFailedOrPartialLoad) {
     fs.readFailure.reset();
     fs.files[path] = "";
     EXPECT_EQ(add("A", "1"), Outcome::done);
-    EXPECT_EQ(file(), fileBytes("<BEGINVALUEDECLARE>(A)<ENDVALUEDECLARE>", "A (1) "));
+    EXPECT_EQ(file(), stored("(A)", "A (1) "));
     write("(Speed)(SPEED)", "Speed (1) SPEED (2) ");
     EXPECT_EQ(store.removeDataValue("SPEED"), Outcome::done);
-    EXPECT_EQ(file(), fileBytes("<BEGINVALUEDECLARE>(Speed)<ENDVALUEDECLARE>", "Speed (1)  "));
+    EXPECT_EQ(file(), stored("(Speed)", "Speed (1)  "));
 }
 
 TEST_F(StoreTest, EachRewriteAddsOneSpaceBehindTheEntry) {
@@ -146,7 +150,7 @@ TEST_F(StoreTest, EachRewriteAddsOneSpaceBehindTheEntry) {
     rewrite("Speed", "1");
     rewrite("Speed", "2");
     rewrite("Speed", "3");
-    EXPECT_EQ(file(), fileBytes("<BEGINVALUEDECLARE>(NULL)(Speed)<ENDVALUEDECLARE>", "NULL (0)Speed (3)    "));
+    EXPECT_EQ(file(), stored("(NULL)(Speed)", "NULL (0)Speed (3)    "));
     EXPECT_EQ(load(), (Pairs{{"NULL", "0"}, {"Speed", "3"}}));
 }
 
@@ -211,17 +215,15 @@ TEST_F(StoreTest, LoadKeepsTheFirstOccurrenceRule) {
 TEST_F(StoreTest, RewriteAndRemoveTouchOnlyTheValuesOwnDeclarationAndEntry) {
     write("(NULL)(X)", "NULL (0)X (Speed) ");
     add("Speed", "12");
-    EXPECT_EQ(file(),
-              fileBytes("<BEGINVALUEDECLARE>(NULL)(X)(Speed)<ENDVALUEDECLARE>", "NULL (0)X (Speed) Speed (12) "));
+    EXPECT_EQ(file(), stored("(NULL)(X)(Speed)", "NULL (0)X (Speed) Speed (12) "));
     EXPECT_EQ(rewrite("Speed", "15"), Outcome::done);
-    EXPECT_EQ(file(),
-              fileBytes("<BEGINVALUEDECLARE>(NULL)(X)(Speed)<ENDVALUEDECLARE>", "NULL (0)X (Speed) Speed (15)  "));
+    EXPECT_EQ(file(), stored("(NULL)(X)(Speed)", "NULL (0)X (Speed) Speed (15)  "));
 
     write("(A)(C)(B)", "A (B) C (3) B (2) ");
     rewrite("B", "9");
-    EXPECT_EQ(file(), fileBytes("<BEGINVALUEDECLARE>(A)(C)(B)<ENDVALUEDECLARE>", "A (B) C (3) B (9)  "));
+    EXPECT_EQ(file(), stored("(A)(C)(B)", "A (B) C (3) B (9)  "));
     EXPECT_EQ(store.removeDataValue("B"), Outcome::done);
-    EXPECT_EQ(file(), fileBytes("<BEGINVALUEDECLARE>(A)(C)<ENDVALUEDECLARE>", "A (B) C (3)   "));
+    EXPECT_EQ(file(), stored("(A)(C)", "A (B) C (3)   "));
 
     // A name inside a longer one: 'Spe' has no declaration or entry of its own.
     write("(NULL)(Speed)", "NULL (0)Speed (12) ");
@@ -238,23 +240,23 @@ TEST_F(StoreTest, NamesThatDifferOnlyInLeadingSpaces) {
     add("  y", "2"); // passes: "  y" does not occur in "( y)"
     rewrite("  y", "3");
     rewrite(" y", "4");
-    EXPECT_EQ(file(), fileBytes("<BEGINVALUEDECLARE>(NULL)( y)(  y)<ENDVALUEDECLARE>", "NULL (0) y (4)    y (3)  "));
+    EXPECT_EQ(file(), stored("(NULL)( y)(  y)", "NULL (0) y (4)    y (3)  "));
     store.removeDataValue(" y");
-    EXPECT_EQ(file(), fileBytes("<BEGINVALUEDECLARE>(NULL)(  y)<ENDVALUEDECLARE>", "NULL (0)    y (3)  "));
+    EXPECT_EQ(file(), stored("(NULL)(  y)", "NULL (0)    y (3)  "));
     // Now entries and declarations still line up, so "  y" is found behind the wider spacing.
     store.removeDataValue("  y");
-    EXPECT_EQ(file(), fileBytes("<BEGINVALUEDECLARE>(NULL)<ENDVALUEDECLARE>", "NULL (0)    "));
+    EXPECT_EQ(file(), stored("(NULL)", "NULL (0)    "));
 }
 
 TEST_F(StoreTest, EntriesOutOfStepWithDeclarations) {
     // Entries in another order than the declarations, one entry without a declaration.
     write("(A)(B)", "B (2) Z (0) A (1) ");
     rewrite("A", "x");
-    EXPECT_EQ(file(), fileBytes("<BEGINVALUEDECLARE>(A)(B)<ENDVALUEDECLARE>", "B (2) Z (0) A (x)  "));
+    EXPECT_EQ(file(), stored("(A)(B)", "B (2) Z (0) A (x)  "));
     // An entry that two declared names would fit is left alone.
     write("(y)( y)(Q)", " y (1) Q (2) ");
     EXPECT_EQ(rewrite("y", "9"), Outcome::notFound);
-    EXPECT_EQ(file(), fileBytes("<BEGINVALUEDECLARE>(y)( y)(Q)<ENDVALUEDECLARE>", " y (1) Q (2) "));
+    EXPECT_EQ(file(), stored("(y)( y)(Q)", " y (1) Q (2) "));
 }
 
 TEST_F(StoreTest, EntryWithoutClosingParenthesisIsAnInvalidValue) {
@@ -290,10 +292,10 @@ TEST_F(StoreTest, AutomaticRewriteRewritesTheTakenName) {
     write("(NULL)(Speed)", "NULL (0)Speed (12) ");
     store.setAutomaticRewrite(true);
     EXPECT_EQ(add("Speed", "20"), Outcome::done);
-    EXPECT_EQ(file(), fileBytes("<BEGINVALUEDECLARE>(NULL)(Speed)<ENDVALUEDECLARE>", "NULL (0)Speed (20)  "));
+    EXPECT_EQ(file(), stored("(NULL)(Speed)", "NULL (0)Speed (20)  "));
     // A semi-ambiguous name has no entry of its own: nothing changes.
     EXPECT_EQ(add("Spe", "30"), Outcome::notFound);
-    EXPECT_EQ(file(), fileBytes("<BEGINVALUEDECLARE>(NULL)(Speed)<ENDVALUEDECLARE>", "NULL (0)Speed (20)  "));
+    EXPECT_EQ(file(), stored("(NULL)(Speed)", "NULL (0)Speed (20)  "));
     EXPECT_EQ(warner.warnings, 0);
 }
 
@@ -301,7 +303,7 @@ TEST_F(StoreTest, AddDetails) {
     write("(NULL)", "NULL (0)");
     load();
     add("Speed", "");
-    EXPECT_EQ(file(), fileBytes("<BEGINVALUEDECLARE>(NULL)(Speed)<ENDVALUEDECLARE>", "NULL (0)Speed () "));
+    EXPECT_EQ(file(), stored("(NULL)(Speed)", "NULL (0)Speed () "));
     EXPECT_EQ(store.values(), (Pairs{{"NULL", "0"}})); // no second load
     EXPECT_EQ(store.newValueData(), "");
     // Quotes and the end marker are harmless in names and data.
@@ -333,7 +335,7 @@ TEST_F(StoreTest, RemoveDetails) {
     // The empty store takes an empty name; RemoveDataValue refuses an empty name, before it reads or
     // writes anything, whether or not one is declared.
     add("", "e");
-    EXPECT_EQ(file(), fileBytes("<BEGINVALUEDECLARE>()<ENDVALUEDECLARE>", " (e) "));
+    EXPECT_EQ(file(), stored("()", " (e) "));
     for (int round = 0; round < 2; ++round) {
         fs.log.clear();
         try {
@@ -501,86 +503,34 @@ TEST_F(StoreTest, PublishedValuesAreFoundWithoutRegardToCase) {
 
 // Random operation sequences over names that overlap each other and each other's data: the file and
 // the working texts follow the model, and every load agrees with the plain rendering of the rules.
+test::Step randomStep(std::mt19937& random) {
+    static const std::vector<std::string> words = {"",  "a",    "b", "ab",  "ba", " a", "  a",
+                                                   "A", "NULL", "N", "a b", "(",  "\r"};
+    // Three adds, a rewrite, two removes, a clear and a load in nine; else the world changes.
+    static constexpr test::Operation kOperations[] = {
+        test::Operation::add,    test::Operation::add,    test::Operation::add,   test::Operation::rewrite,
+        test::Operation::remove, test::Operation::remove, test::Operation::clear, test::Operation::load};
+    test::Step step;
+    step.name = words[random() % words.size()];
+    step.data = words[random() % words.size()] + words[random() % words.size()];
+    step.automaticRewrite = random() % 2 == 0;
+    const unsigned op = static_cast<unsigned>(random() % 9);
+    if (op < std::size(kOperations))
+        step.operation = kOperations[op];
+    else
+        step.operation = random() % 2 ? test::Operation::loseFile : test::Operation::switchWriteFailure;
+    return step;
+}
+
 TEST_F(StoreTest, RandomOperationsFollowTheModel) {
     std::mt19937 random(20240605);
-    const std::vector<std::string> words = {"", "a", "b", "ab", "ba", " a", "  a", "A", "NULL", "N", "a b", "(", "\r"};
     for (int round = 0; round < 40; ++round) {
-        fs.files.clear();
-        fs.writeFailure.reset();
-        ValueStore s(fs, &warner);
-        s.setDataFileSource([this] { return path; });
-        test::StoreModel model;
+        test::StoreAgainstModel run(error::permissionDenied);
         for (int step = 0; step < 60; ++step) {
-            const std::string name = words[random() % words.size()];
-            const std::string data = words[random() % words.size()] + words[random() % words.size()];
-            s.setNewValueData(data);
-            s.setAutomaticRewrite(random() % 2 == 0);
-            const auto before = s.declarationText() + "|" + s.valueText();
-            test::StoreModel::Result expected = test::StoreModel::Result::done;
-            Outcome outcome = Outcome::done;
-            bool refused = false, failed = false;
-            const unsigned op = static_cast<unsigned>(random() % 9);
-            try {
-                switch (op) {
-                case 0:
-                case 1:
-                case 2:
-                    expected = model.add(name, data, s.automaticRewrite());
-                    outcome = s.addDataValue(name);
-                    break;
-                case 3:
-                    expected = model.rewrite(name, data);
-                    outcome = s.rewriteDataValue(name);
-                    break;
-                case 4:
-                case 5:
-                    expected = model.remove(name);
-                    outcome = s.removeDataValue(name);
-                    break;
-                case 6:
-                    expected = model.clear();
-                    outcome = s.clearAll();
-                    break;
-                case 7: {
-                    expected = model.load();
-                    const std::string prior = fs.files.count(path) ? fs.files[path] : "";
-                    const auto reference = test::referenceLoad(prior, s.declarationText(), s.valueText());
-                    s.getDataValues();
-                    if (!prior.empty()) {
-                        EXPECT_EQ(s.values(), reference.published);
-                    }
-                    break;
-                }
-                default: // the world changes: the file goes missing, or saves start or stop failing
-                    if (random() % 2) {
-                        fs.files.erase(path);
-                        model.file.reset();
-                    } else {
-                        model.writesFail = !model.writesFail;
-                        if (model.writesFail)
-                            fs.writeFailure = error::permissionDenied;
-                        else
-                            fs.writeFailure.reset();
-                    }
-                    continue;
-                }
-            } catch (const StoreError& e) {
-                (e.number == error::invalidArgument ? refused : failed) = true;
-            }
+            const test::Step next = randomStep(random);
             SCOPED_TRACE("round " + std::to_string(round) + " step " + std::to_string(step) + " op " +
-                         std::to_string(op) + " name '" + name + "'");
-            using R = test::StoreModel::Result;
-            EXPECT_EQ(refused, expected == R::refused);
-            EXPECT_EQ(failed, expected == R::failed);
-            if (refused) {
-                EXPECT_EQ(s.declarationText() + "|" + s.valueText(), before);
-            }
-            if (expected == R::ambiguous || expected == R::notFound) {
-                EXPECT_EQ(outcome, expected == R::ambiguous ? Outcome::ambiguous : Outcome::notFound);
-            }
-            EXPECT_EQ(file(), model.file ? model.file->file() : "(missing)");
-            EXPECT_EQ(s.declarationText(), model.working.declarations());
-            EXPECT_EQ(s.valueText(), model.working.values());
+                         std::to_string(static_cast<int>(next.operation)) + " name '" + next.name + "'");
+            for (const std::string& difference : run.apply(next)) ADD_FAILURE() << difference;
             if (HasFailure()) return;
         }
     }

@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "common/win32/handles.h"
-#include "valuestore/core/value_store.h"
+#include "valuestore/core/file_system.h"
 
 namespace vs {
 namespace {

@@ -40,7 +40,7 @@ struct WindowHarness {
     FakeView view{log};
     FakeDialog dialog{log};
     RecordingControl control{log};
-    IniProfile profile;
+    Profile& profile = portableProfile();
     UpdaterWindow window{view, dialog, control, profile};
 };
 
