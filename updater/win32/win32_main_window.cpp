@@ -219,7 +219,7 @@ bool MainWindow::createControls() {
         controls_[indexOf(c->id)] = child;
         if (c->kind == ControlKind::Frame) frames_.push_back(c);
     }
-    paintFrames();
+    subclassFrames();
     return true;
 }
 
@@ -238,7 +238,7 @@ HWND MainWindow::createControl(const ControlLayout& layout) {
 
 // Frames paint themselves; one whose caption lies under a label with the same text (created
 // before it, in tab order) draws it where the label does.
-void MainWindow::paintFrames() {
+void MainWindow::subclassFrames() {
     for (const ControlLayout* f : frames_) {
         auto& look = frameLooks_[indexOf(f->id)];
         for (const auto& o : kWindowLayout) {

@@ -96,7 +96,7 @@ private:
     bool registerWindowClass();
     bool createControls();
     HWND createControl(const ControlLayout& layout);
-    void paintFrames();
+    void subclassFrames();
     void dispatch(MSG& msg);
     static void call(const std::function<void()>& handler);
 
