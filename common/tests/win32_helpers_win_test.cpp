@@ -1,9 +1,13 @@
 // The shared Windows helpers: owners release exactly once and hand over on a move, a selection is
-// undone, and the exact conversion refuses what the code page cannot hold.
+// undone, the exact conversion refuses what the code page cannot hold, and a window's messages
+// reach its object from creation to its last one, and no further.
 #include "common/win32/handles.h"
 #include "common/win32/text.h"
+#include "common/win32/window.h"
 
 #include <gtest/gtest.h>
+
+#include <vector>
 
 namespace qz::win32 {
 namespace {
@@ -67,6 +71,59 @@ TEST(Win32Text, ExactConversionRefusesWhatTheCodePageCannotHold) {
     std::string empty = "stale";
     EXPECT_TRUE(narrowExact(L"", empty));
     EXPECT_EQ(empty, "");
+}
+
+// Notes the messages that reach it; WM_APP answers 42 plus its wParam.
+class ProbeWindow final : public Window<ProbeWindow> {
+public:
+    bool create() {
+        WNDCLASSEXW windowClass{};
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"QzWindowProbe";
+        // A second registration of the class counts as done.
+        return registerClass(windowClass) && registerClass(windowClass) &&
+               createWindow(0, windowClass.lpszClassName, L"", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
+                            windowClass.hInstance);
+    }
+    std::vector<UINT> seen;
+    HWND windowAtCreate = nullptr;
+    int finalMessages = 0;
+
+private:
+    friend class Window<ProbeWindow>;
+    LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+        seen.push_back(message);
+        if (message == WM_CREATE) windowAtCreate = hwnd();
+        if (message == WM_APP) return 42 + static_cast<LRESULT>(wParam);
+        return defaultHandling(message, wParam, lParam);
+    }
+    void onFinalMessage() noexcept { ++finalMessages; }
+};
+
+TEST(Win32Window, MessagesReachTheObjectFromCreationToTheLastOne) {
+    ProbeWindow probe;
+    ASSERT_TRUE(probe.create());
+    const HWND window = probe.hwnd();
+    ASSERT_NE(window, nullptr);
+    // What comes before WM_NCCREATE (WM_GETMINMAXINFO) has no object yet.
+    EXPECT_EQ(probe.seen.front(), static_cast<UINT>(WM_NCCREATE));
+    EXPECT_EQ(probe.windowAtCreate, window);
+    EXPECT_EQ(SendMessageW(window, WM_APP, 1, 0), 43);
+
+    EXPECT_TRUE(DestroyWindow(window));
+    EXPECT_EQ(probe.seen.back(), static_cast<UINT>(WM_NCDESTROY));
+    EXPECT_EQ(probe.hwnd(), nullptr);
+    EXPECT_EQ(probe.finalMessages, 1);
+
+    // A window that outlives its object gets the default handling.
+    HWND orphan = nullptr;
+    {
+        ProbeWindow early;
+        ASSERT_TRUE(early.create());
+        orphan = early.hwnd();
+    }
+    EXPECT_EQ(SendMessageW(orphan, WM_APP, 1, 0), 0);
+    EXPECT_TRUE(DestroyWindow(orphan));
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 // Without them the line tests are skipped; the opening errors are tested anyway.
 
 #include "updater/core/serial_transfer_control.h"
+#include "updater/tests/support/rx_image.h"
 #include "updater/win32/win32_serial_port.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +14,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <thread>
 
 namespace qz {
@@ -142,14 +142,7 @@ TEST_F(EchoLineTest, WritesReadsWithTimeoutAndDiscards) {
     EXPECT_EQ(echoed, "%{");
 }
 
-struct RxCase {
-    std::size_t size;
-    bool crc;
-};
-
-std::string caseName(const ::testing::TestParamInfo<RxCase>& info) {
-    return std::to_string(info.param.size) + (info.param.crc ? "_crc" : "_checksum");
-}
+using test::RxCase;
 
 class RxLineTest : public ::testing::TestWithParam<RxCase> {
 protected:
@@ -165,14 +158,11 @@ protected:
 
 TEST_P(RxLineTest, ImageArrivesByteExact) {
     const RxCase param = GetParam();
-    std::vector<std::uint8_t> image(param.size);
-    std::mt19937 random(static_cast<unsigned>(param.size) + 11);
-    for (auto& byte : image) byte = static_cast<std::uint8_t>(random());
+    const std::vector<std::uint8_t> image = test::randomImage(param.size, static_cast<unsigned>(param.size) + 11);
     wchar_t temp[MAX_PATH];
     ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
-    const fs::path file = fs::path(temp) / ("qz_image_" + caseName({param, 0}) + ".bin");
-    std::ofstream(file, std::ios::binary)
-        .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    const fs::path file = fs::path(temp) / ("qz_image_" + test::rxCaseName(param) + ".bin");
+    test::writeImage(file, image);
     const fs::path received = rxDirectory / "received.bin";
     fs::remove(received);
 
@@ -193,21 +183,11 @@ TEST_P(RxLineTest, ImageArrivesByteExact) {
     EXPECT_EQ(control.transferStatus(), kTransferComplete);
     EXPECT_EQ(control.lastTransfer().progress.mode, param.crc ? XmodemMode::crc16 : XmodemMode::checksum);
     // rx has closed the file before it acknowledged the end.
-    std::ifstream in(received, std::ios::binary);
-    const std::vector<std::uint8_t> got{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    const std::size_t blocks = (image.size() + 127) / 128;
-    ASSERT_EQ(got.size(), blocks * 128);
-    EXPECT_TRUE(std::equal(image.begin(), image.end(), got.begin()));
-    EXPECT_TRUE(std::all_of(got.begin() + static_cast<std::ptrdiff_t>(image.size()), got.end(),
-                            [](std::uint8_t byte) { return byte == 26; }));
+    EXPECT_TRUE(test::isPaddedImage(image, test::readImage(received)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, RxLineTest,
-                         ::testing::Values(RxCase{0, true}, RxCase{1, true}, RxCase{127, true}, RxCase{128, true},
-                                           RxCase{129, true}, RxCase{1 << 20, true}, RxCase{0, false}, RxCase{1, false},
-                                           RxCase{127, false}, RxCase{128, false}, RxCase{129, false},
-                                           RxCase{1 << 20, false}),
-                         caseName);
+INSTANTIATE_TEST_SUITE_P(Sizes, RxLineTest, ::testing::ValuesIn(test::rxCases()),
+                         [](const auto& testInfo) { return test::rxCaseName(testInfo.param); });
 
 } // namespace
 } // namespace qz

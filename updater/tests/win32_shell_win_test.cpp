@@ -409,6 +409,19 @@ protected:
         dialog.setFilter("Update Files (*.bin)|*.bin");
         dialog.setDefaultExtension(".bin");
     }
+    // Opens the dialog with no preset, types `name` into its name box and presses Open: the name
+    // the dialog then holds. No other box may have come up.
+    std::string openTyped(const std::string& name) {
+        EXPECT_TRUE(dialog.setFileName(""));
+        const std::wstring typed = widen(name);
+        DialogAnswerer answer([&](HWND box) {
+            SetWindowTextW(nameBox(box), typed.c_str());
+            return IDOK;
+        });
+        EXPECT_TRUE(dialog.showOpen());
+        EXPECT_EQ(answer.extraBoxes(), 0);
+        return dialog.fileName().value_or("");
+    }
     ScratchFolder folder;
     win32::OpenFileDialog dialog;
 };
@@ -423,27 +436,11 @@ TEST_F(OpenFileDialogRun, OkReturnsThePresetFileWithItsFullPath) {
 }
 
 TEST_F(OpenFileDialogRun, ATypedNameWithoutExtensionGetsTheDefaultOne) {
-    ASSERT_TRUE(dialog.setFileName(""));
-    const std::wstring typed = widen(folder.file("fw"));
-    DialogAnswerer answer([&](HWND box) {
-        SetWindowTextW(nameBox(box), typed.c_str());
-        return IDOK;
-    });
-    EXPECT_TRUE(dialog.showOpen());
-    EXPECT_EQ(answer.extraBoxes(), 0);
-    EXPECT_EQ(*dialog.fileName(), folder.file("fw.bin"));
+    EXPECT_EQ(openTyped(folder.file("fw")), folder.file("fw.bin"));
 }
 
 TEST_F(OpenFileDialogRun, ATypedNameOfAFileNotThereIsReturnedAsTyped) {
-    ASSERT_TRUE(dialog.setFileName(""));
-    const std::wstring typed = widen(folder.file("new image.hex"));
-    DialogAnswerer answer([&](HWND box) {
-        SetWindowTextW(nameBox(box), typed.c_str());
-        return IDOK;
-    });
-    EXPECT_TRUE(dialog.showOpen());
-    EXPECT_EQ(answer.extraBoxes(), 0);
-    EXPECT_EQ(*dialog.fileName(), folder.file("new image.hex"));
+    EXPECT_EQ(openTyped(folder.file("new image.hex")), folder.file("new image.hex"));
 }
 
 TEST_F(OpenFileDialogRun, CancelKeepsThePresetName) {

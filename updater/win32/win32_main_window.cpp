@@ -1,5 +1,6 @@
 #include "updater/win32/win32_main_window.h"
 
+#include "common/win32/handles.h"
 #include "common/win32/text.h"
 #include "updater/win32/resource.h"
 #include "updater/win32/win32_program_facts.h"
@@ -39,6 +40,57 @@ std::wstring windowText(HWND hwnd) {
     return text;
 }
 
+// The brush the window paints a frame's background with (its answer to WM_CTLCOLORSTATIC), or
+// the button face.
+HBRUSH frameBackground(HWND frame, HDC dc) {
+    const auto brush = reinterpret_cast<HBRUSH>(SendMessageW(
+        GetParent(frame), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(frame)));
+    return brush ? brush : GetSysColorBrush(COLOR_BTNFACE);
+}
+
+// One frame painted: its background, its etched border, and its caption over the border's top
+// edge.
+struct FramePainter {
+    HWND frame;
+    HDC dc;
+    const FrameLook* look;
+    HBRUSH background = nullptr;
+    RECT client{};
+    TEXTMETRICW metrics{};
+
+    void paint() {
+        background = frameBackground(frame, dc);
+        GetClientRect(frame, &client);
+        FillRect(dc, &client, background);
+        SelectedObject font(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(frame, WM_GETFONT, 0, 0)));
+        GetTextMetricsW(dc, &metrics);
+        RECT border = client;
+        border.top += metrics.tmHeight / 2;
+        DrawEdge(dc, &border, EDGE_ETCHED, BF_RECT);
+        const std::wstring caption = windowText(frame);
+        if (!caption.empty()) drawCaption(caption);
+    }
+
+    // After a small indent, on a gap of background either side; under a label with the same
+    // text, flush where the label draws it, and in the label's colours (it shows where the
+    // label's text ends).
+    void drawCaption(const std::wstring& caption) const {
+        RECT extent{0, 0, 0, 0};
+        DrawTextW(dc, caption.c_str(), -1, &extent, DT_CALCRECT | DT_SINGLELINE);
+        const bool flush = look && look->coveringLabel;
+        const int indent = flush ? 0 : metrics.tmAveCharWidth;
+        const int gap = flush ? 0 : 2;
+        RECT text{client.left + indent, client.top, client.left + indent + extent.right + 2 * gap,
+                  client.top + metrics.tmHeight};
+        FillRect(dc, &text, background);
+        text.left += gap;
+        SetBkMode(dc, TRANSPARENT);
+        const bool enabled = IsWindowEnabled(flush ? look->coveringLabel : frame);
+        SetTextColor(dc, GetSysColor(enabled ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
+        DrawTextW(dc, caption.c_str(), -1, &text, DT_LEFT | DT_TOP | DT_SINGLELINE);
+    }
+};
+
 // Frames are painted here rather than by the group box itself, so that a caption that lies
 // under a label bearing the same text (Label1 over Frame1) is drawn exactly where the label
 // draws its text: the two then read as one caption, whatever the font's width.
@@ -46,47 +98,12 @@ LRESULT CALLBACK framePaintProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
     const auto* look = reinterpret_cast<const FrameLook*>(data);
     switch (message) {
     case WM_ERASEBKGND: return 1;
-    case WM_PAINT:
-    case WM_PRINTCLIENT: {
-        PAINTSTRUCT ps{};
-        HDC dc = message == WM_PAINT ? BeginPaint(hwnd, &ps) : reinterpret_cast<HDC>(wParam);
-        RECT client;
-        GetClientRect(hwnd, &client);
-        HWND parent = GetParent(hwnd);
-        HBRUSH background = reinterpret_cast<HBRUSH>(
-            SendMessageW(parent, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(hwnd)));
-        FillRect(dc, &client, background ? background : GetSysColorBrush(COLOR_BTNFACE));
-        HGDIOBJ oldFont = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(hwnd, WM_GETFONT, 0, 0)));
-        const std::wstring caption = windowText(hwnd);
-        SIZE extent{0, 0};
-        TEXTMETRICW tm{};
-        GetTextMetricsW(dc, &tm);
-        RECT measure{0, 0, 0, 0};
-        if (!caption.empty()) {
-            DrawTextW(dc, caption.c_str(), -1, &measure, DT_CALCRECT | DT_SINGLELINE);
-            extent = {measure.right, measure.bottom};
-        }
-        RECT border = client;
-        border.top += tm.tmHeight / 2;
-        DrawEdge(dc, &border, EDGE_ETCHED, BF_RECT);
-        if (!caption.empty()) {
-            const bool flush = look && look->coveringLabel;
-            const int indent = flush ? 0 : tm.tmAveCharWidth;
-            const int gap = flush ? 0 : 2;
-            RECT text{client.left + indent, client.top, client.left + indent + extent.cx + 2 * gap,
-                      client.top + tm.tmHeight};
-            FillRect(dc, &text, background ? background : GetSysColorBrush(COLOR_BTNFACE));
-            text.left += gap;
-            SetBkMode(dc, TRANSPARENT);
-            // A caption under a label shows where the label's text ends: in the label's colours.
-            const bool enabled = IsWindowEnabled(flush ? look->coveringLabel : hwnd);
-            SetTextColor(dc, GetSysColor(enabled ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
-            DrawTextW(dc, caption.c_str(), -1, &text, DT_LEFT | DT_TOP | DT_SINGLELINE);
-        }
-        SelectObject(dc, oldFont);
-        if (message == WM_PAINT) EndPaint(hwnd, &ps);
+    case WM_PAINT: {
+        PaintContext paint(hwnd);
+        FramePainter{hwnd, paint.dc(), look}.paint();
         return 0;
     }
+    case WM_PRINTCLIENT: FramePainter{hwnd, reinterpret_cast<HDC>(wParam), look}.paint(); return 0;
     case WM_SETTEXT:
     case WM_ENABLE: {
         const LRESULT r = DefSubclassProc(hwnd, message, wParam, lParam);
@@ -106,6 +123,53 @@ HFONT createMessageFont() {
     return nullptr;
 }
 
+// The program's icon at the size of the system metrics given.
+HICON loadProgramIcon(HINSTANCE instance, int widthMetric, int heightMetric) {
+    return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_UPDATER), IMAGE_ICON,
+                                         GetSystemMetrics(widthMetric), GetSystemMetrics(heightMetric), 0));
+}
+
+// The layout in tab order.
+std::vector<const ControlLayout*> layoutInTabOrder() {
+    std::vector<const ControlLayout*> order;
+    for (const auto& c : kWindowLayout) order.push_back(&c);
+    std::stable_sort(order.begin(), order.end(),
+                     [](const ControlLayout* a, const ControlLayout* b) { return a->tabOrder < b->tabOrder; });
+    return order;
+}
+
+// Where a control lies in the window's client area, in pixels.
+RECT boundsOf(const ControlLayout& c) {
+    const int x = twipsToPixels(static_cast<float>(c.left));
+    const int y = twipsToPixels(static_cast<float>(c.top));
+    const int w = twipsToPixels(static_cast<float>(c.width));
+    int h = twipsToPixels(static_cast<float>(c.height));
+    // The height given is the closed box; the open list hangs below it.
+    if (c.kind == ControlKind::ComboBox) h += kComboListRows * h;
+    return {x, y, x + w, y + h};
+}
+
+// The window class and styles of a standard control (the transfer area is none).
+struct StandardControl {
+    const wchar_t* className;
+    DWORD style;
+    DWORD exStyle;
+};
+
+StandardControl standardControlOf(const ControlLayout& c) {
+    switch (c.kind) {
+    case ControlKind::Frame: return {WC_BUTTONW, BS_GROUPBOX, 0};
+    case ControlKind::Label:
+        return {WC_STATICW, static_cast<DWORD>(SS_LEFTNOWORDWRAP | (c.id == ControlId::Status ? SS_NOPREFIX : 0)), 0};
+    case ControlKind::ComboBox:
+        return {WC_COMBOBOXW, CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP | WS_GROUP, 0};
+    case ControlKind::TextBox: return {WC_EDITW, ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP | WS_GROUP, WS_EX_CLIENTEDGE};
+    case ControlKind::Button: return {WC_BUTTONW, BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, 0};
+    case ControlKind::TransferArea: break;
+    }
+    return {nullptr, 0, 0};
+}
+
 } // namespace
 
 int twipsToPixels(float twips) { return static_cast<int>(std::lround(twips / static_cast<float>(kTwipsPerPixel))); }
@@ -113,102 +177,68 @@ int twipsToPixels(float twips) { return static_cast<int>(std::lround(twips / sta
 MainWindow::MainWindow(HINSTANCE instance) : instance_(instance) {}
 
 MainWindow::~MainWindow() {
-    if (hwnd_) DestroyWindow(hwnd_);
-    if (font_) DeleteObject(font_);
-    if (iconLarge_) DestroyIcon(iconLarge_);
-    if (iconSmall_) DestroyIcon(iconSmall_);
+    if (hwnd()) DestroyWindow(hwnd());
 }
 
 bool MainWindow::create() {
     INITCOMMONCONTROLSEX init{sizeof init, ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&init);
-
-    iconLarge_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_UPDATER), IMAGE_ICON,
-                                               GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
-    iconSmall_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_UPDATER), IMAGE_ICON,
-                                               GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = &MainWindow::windowProc;
-    wc.hInstance = instance_;
-    wc.hIcon = iconLarge_;
-    wc.hIconSm = iconSmall_;
-    wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512)); // IDC_ARROW
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
-    wc.lpszClassName = kMainWindowClass;
-    if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
+    if (!registerWindowClass()) return false;
 
     // Outer size for the design client area of 7860 x 6405 twips.
     const DWORD style = WS_OVERLAPPEDWINDOW;
     const DWORD exStyle = WS_EX_CONTROLPARENT;
     RECT frame{0, 0, twipsToPixels(kClientWidthTwips), twipsToPixels(kClientHeightTwips)};
     AdjustWindowRectEx(&frame, style, FALSE, exStyle);
-    hwnd_ = CreateWindowExW(exStyle, kMainWindowClass, widen(kDesignTitle).c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT,
-                            frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, instance_, this);
-    if (!hwnd_) return false;
-    font_ = createMessageFont();
+    if (!createWindow(exStyle, kMainWindowClass, widen(kDesignTitle).c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT,
+                      frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, instance_))
+        return false;
+    font_.reset(createMessageFont());
     return createControls();
+}
+
+bool MainWindow::registerWindowClass() {
+    iconLarge_.reset(loadProgramIcon(instance_, SM_CXICON, SM_CYICON));
+    iconSmall_.reset(loadProgramIcon(instance_, SM_CXSMICON, SM_CYSMICON));
+    WNDCLASSEXW windowClass{};
+    windowClass.hInstance = instance_;
+    windowClass.hIcon = iconLarge_.get();
+    windowClass.hIconSm = iconSmall_.get();
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
+    windowClass.lpszClassName = kMainWindowClass;
+    return registerClass(windowClass);
 }
 
 bool MainWindow::createControls() {
     // Created in tab order: the z-order then follows it, so Tab walks the controls in that
     // order, and the frames (last in the tab order) lie behind the controls inside them.
-    std::vector<const ControlLayout*> order;
-    for (const auto& c : kWindowLayout) order.push_back(&c);
-    std::stable_sort(order.begin(), order.end(),
-                     [](const ControlLayout* a, const ControlLayout* b) { return a->tabOrder < b->tabOrder; });
-
-    for (const ControlLayout* c : order) {
-        const int x = twipsToPixels(static_cast<float>(c->left));
-        const int y = twipsToPixels(static_cast<float>(c->top));
-        const int w = twipsToPixels(static_cast<float>(c->width));
-        int h = twipsToPixels(static_cast<float>(c->height));
-        const int id = commandIdOf(c->id);
-        const DWORD common = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
-        const wchar_t* cls = nullptr;
-        DWORD style = common;
-        DWORD exStyle = 0;
-        switch (c->kind) {
-        case ControlKind::Frame:
-            cls = WC_BUTTONW;
-            style |= BS_GROUPBOX;
-            break;
-        case ControlKind::Label:
-            cls = WC_STATICW;
-            style |= SS_LEFTNOWORDWRAP | (c->id == ControlId::Status ? SS_NOPREFIX : 0);
-            break;
-        case ControlKind::ComboBox:
-            cls = WC_COMBOBOXW;
-            style |= CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP | WS_GROUP;
-            // The height given is the closed box; the open list hangs below it.
-            h += kComboListRows * h;
-            break;
-        case ControlKind::TextBox:
-            cls = WC_EDITW;
-            style |= ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP | WS_GROUP;
-            exStyle = WS_EX_CLIENTEDGE;
-            break;
-        case ControlKind::Button:
-            cls = WC_BUTTONW;
-            style |= BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP;
-            break;
-        case ControlKind::TransferArea: {
-            const RECT bounds{x, y, x + w, y + h};
-            if (!transferArea_.create(hwnd_, id, bounds, instance_)) return false;
-            controls_[indexOf(c->id)] = transferArea_.hwnd();
-            SendMessageW(transferArea_.hwnd(), WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-            continue;
-        }
-        }
-        HWND child = CreateWindowExW(exStyle, cls, widen(c->caption).c_str(), style, x, y, w, h, hwnd_,
-                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
+    for (const ControlLayout* c : layoutInTabOrder()) {
+        HWND child = createControl(*c);
         if (!child) return false;
-        if (font_) SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+        if (font_) SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
         controls_[indexOf(c->id)] = child;
         if (c->kind == ControlKind::Frame) frames_.push_back(c);
     }
-    // Frames paint themselves; one whose caption lies under a label with the same text (created
-    // before it, in tab order) draws it where the label does.
+    subclassFrames();
+    return true;
+}
+
+HWND MainWindow::createControl(const ControlLayout& layout) {
+    const RECT bounds = boundsOf(layout);
+    const int id = commandIdOf(layout.id);
+    if (layout.kind == ControlKind::TransferArea) {
+        return transferArea_.create(hwnd(), id, bounds, instance_) ? transferArea_.hwnd() : nullptr;
+    }
+    const StandardControl standard = standardControlOf(layout);
+    return CreateWindowExW(standard.exStyle, standard.className, widen(layout.caption).c_str(),
+                           WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | standard.style, bounds.left, bounds.top,
+                           bounds.right - bounds.left, bounds.bottom - bounds.top, hwnd(),
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
+}
+
+// Frames paint themselves; one whose caption lies under a label with the same text (created
+// before it, in tab order) draws it where the label does.
+void MainWindow::subclassFrames() {
     for (const ControlLayout* f : frames_) {
         auto& look = frameLooks_[indexOf(f->id)];
         for (const auto& o : kWindowLayout) {
@@ -218,7 +248,6 @@ bool MainWindow::createControls() {
         }
         SetWindowSubclass(control(f->id), framePaintProc, 1, reinterpret_cast<DWORD_PTR>(&look));
     }
-    return true;
 }
 
 HWND MainWindow::control(ControlId id) const { return controls_[indexOf(id)]; }
@@ -228,8 +257,8 @@ void MainWindow::show() {
     if (pendingState_ == kWindowMinimised) command = SW_SHOWMINIMIZED;
     if (pendingState_ == kWindowMaximised) command = SW_SHOWMAXIMIZED;
     shown_ = true;
-    ShowWindow(hwnd_, command);
-    UpdateWindow(hwnd_);
+    ShowWindow(hwnd(), command);
+    UpdateWindow(hwnd());
     // The lowest tab order gets the focus.
     const auto first =
         std::min_element(kWindowLayout.begin(), kWindowLayout.end(),
@@ -248,7 +277,7 @@ void MainWindow::dispatch(MSG& msg) {
     // Tab, arrow keys and access keys (Alt+letter) as in a dialog. A character typed without
     // Alt goes to the focused control as it is: the dialog manager would take a bare letter for
     // an access key whenever a button has the focus (a bare "x" would end the program).
-    if (msg.message != WM_CHAR && hwnd_ && IsDialogMessageW(hwnd_, &msg)) return;
+    if (msg.message != WM_CHAR && hwnd() && IsDialogMessageW(hwnd(), &msg)) return;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
 }
@@ -271,9 +300,9 @@ void MainWindow::setTimer1Enabled(bool enabled) {
     if (enabled == timerEnabled_) return; // an enabled timer keeps its rhythm
     timerEnabled_ = enabled;
     if (enabled) {
-        SetTimer(hwnd_, kTimer1Id, static_cast<UINT>(kTimer1IntervalMs), nullptr);
+        SetTimer(hwnd(), kTimer1Id, static_cast<UINT>(kTimer1IntervalMs), nullptr);
     } else {
-        KillTimer(hwnd_, kTimer1Id);
+        KillTimer(hwnd(), kTimer1Id);
     }
 }
 
@@ -283,37 +312,37 @@ ProgramFacts MainWindow::programFacts() const { return currentProgramFacts(); }
 
 bool MainWindow::setText(ControlId id, std::string_view text) {
     if (id == ControlId::BravlinkCRC2) return false;
-    HWND hwnd = control(id);
-    return hwnd && SetWindowTextW(hwnd, widen(text).c_str());
+    HWND child = control(id);
+    return child && SetWindowTextW(child, widen(text).c_str());
 }
 
 std::optional<std::string> MainWindow::text(ControlId id) const {
-    HWND hwnd = control(id);
-    if (!hwnd || id == ControlId::BravlinkCRC2) return std::nullopt;
-    return narrow(windowText(hwnd));
+    HWND child = control(id);
+    if (!child || id == ControlId::BravlinkCRC2) return std::nullopt;
+    return narrow(windowText(child));
 }
 
 bool MainWindow::setEnabled(ControlId id, bool enabled) {
-    HWND hwnd = control(id);
-    if (!hwnd) return false;
+    HWND child = control(id);
+    if (!child) return false;
     if (!enabled) {
         // A disabled control cannot keep the keyboard: hand it to the next one in tab order.
         HWND focus = GetFocus();
-        if (focus && (focus == hwnd || IsChild(hwnd, focus))) {
-            HWND next = GetNextDlgTabItem(hwnd_, hwnd, FALSE);
-            SetFocus(next && next != hwnd ? next : hwnd_);
+        if (focus && (focus == child || IsChild(child, focus))) {
+            HWND next = GetNextDlgTabItem(hwnd(), child, FALSE);
+            SetFocus(next && next != child ? next : hwnd());
         }
     }
-    EnableWindow(hwnd, enabled ? TRUE : FALSE);
+    EnableWindow(child, enabled ? TRUE : FALSE);
     // A frame caption drawn under this label follows its state.
     for (const ControlLayout* f : frames_) InvalidateRect(control(f->id), nullptr, TRUE);
     return true;
 }
 
 bool MainWindow::setVisible(ControlId id, bool visible) {
-    HWND hwnd = control(id);
-    if (!hwnd) return false;
-    ShowWindow(hwnd, visible ? SW_SHOWNA : SW_HIDE);
+    HWND child = control(id);
+    if (!child) return false;
+    ShowWindow(child, visible ? SW_SHOWNA : SW_HIDE);
     return true;
 }
 
@@ -331,9 +360,9 @@ std::optional<int> MainWindow::comboCount(ControlId id) const {
     return static_cast<int>(n);
 }
 
-bool MainWindow::setTitle(std::string_view title) { return SetWindowTextW(hwnd_, widen(title).c_str()) != FALSE; }
+bool MainWindow::setTitle(std::string_view title) { return SetWindowTextW(hwnd(), widen(title).c_str()) != FALSE; }
 
-std::optional<std::string> MainWindow::title() const { return narrow(windowText(hwnd_)); }
+std::optional<std::string> MainWindow::title() const { return narrow(windowText(hwnd())); }
 
 bool MainWindow::setMetric(WindowMetric which, float twips) {
     if (!std::isfinite(twips)) return false;
@@ -341,9 +370,9 @@ bool MainWindow::setMetric(WindowMetric which, float twips) {
     if (std::fabs(twips) > 32767.0f * kTwipsPerPixel) return false;
     if ((which == WindowMetric::Width || which == WindowMetric::Height) && twips < 0) return false;
     // A minimised or maximised window cannot be moved or sized.
-    if (IsIconic(hwnd_) || IsZoomed(hwnd_)) return false;
+    if (IsIconic(hwnd()) || IsZoomed(hwnd())) return false;
     RECT r;
-    if (!GetWindowRect(hwnd_, &r)) return false;
+    if (!GetWindowRect(hwnd(), &r)) return false;
     int x = r.left, y = r.top, w = r.right - r.left, h = r.bottom - r.top;
     const int px = twipsToPixels(twips);
     switch (which) {
@@ -352,12 +381,12 @@ bool MainWindow::setMetric(WindowMetric which, float twips) {
     case WindowMetric::Top: y = px; break;
     case WindowMetric::Left: x = px; break;
     }
-    return SetWindowPos(hwnd_, nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE) != FALSE;
+    return SetWindowPos(hwnd(), nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE) != FALSE;
 }
 
 std::optional<float> MainWindow::metric(WindowMetric which) const {
     RECT r;
-    if (!GetWindowRect(hwnd_, &r)) return std::nullopt;
+    if (!GetWindowRect(hwnd(), &r)) return std::nullopt;
     int px = 0;
     switch (which) {
     case WindowMetric::Width: px = r.right - r.left; break;
@@ -374,14 +403,14 @@ bool MainWindow::setWindowState(std::int16_t state) {
         pendingState_ = state;
         return true;
     }
-    ShowWindow(hwnd_, state == kWindowMinimised ? SW_MINIMIZE : state == kWindowMaximised ? SW_MAXIMIZE : SW_RESTORE);
+    ShowWindow(hwnd(), state == kWindowMinimised ? SW_MINIMIZE : state == kWindowMaximised ? SW_MAXIMIZE : SW_RESTORE);
     return true;
 }
 
 std::optional<std::int16_t> MainWindow::windowState() const {
     if (!shown_) return pendingState_;
-    if (IsIconic(hwnd_)) return kWindowMinimised;
-    if (IsZoomed(hwnd_)) return kWindowMaximised;
+    if (IsIconic(hwnd())) return kWindowMinimised;
+    if (IsZoomed(hwnd())) return kWindowMaximised;
     return kWindowNormal;
 }
 
@@ -405,7 +434,7 @@ MessageResult MainWindow::messageBox(std::string_view text, std::string_view tit
     UINT type = buttons == MessageButtons::OkCancel ? MB_OKCANCEL : MB_OK;
     if (icon == MessageIcon::Exclamation) type |= MB_ICONEXCLAMATION;
     if (icon == MessageIcon::Question) type |= MB_ICONQUESTION;
-    const int r = MessageBoxW(hwnd_, widen(text).c_str(), widen(title).c_str(), type);
+    const int r = MessageBoxW(hwnd(), widen(text).c_str(), widen(title).c_str(), type);
     if (buttons == MessageButtons::Ok) return MessageResult::Ok;
     return r == IDOK ? MessageResult::Ok : MessageResult::Cancel;
 }
@@ -443,54 +472,64 @@ void MainWindow::onCommand(int id, int code) {
     }
 }
 
-LRESULT CALLBACK MainWindow::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        const auto* cs = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-    }
-    auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (!self) return DefWindowProcW(hwnd, message, wParam, lParam);
-    if (message == WM_NCCREATE) self->hwnd_ = hwnd;
-    return self->handle(hwnd, message, wParam, lParam);
-}
-
-LRESULT MainWindow::handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_COMMAND:
         if (lParam != 0) onCommand(LOWORD(wParam), HIWORD(wParam));
         return 0;
-    case WM_TIMER:
-        if (wParam == kTimer1Id && timerEnabled_) call(events_.timer1Tick);
-        return 0;
+    case WM_TIMER: onTimer(wParam); return 0;
     case WM_ACTIVATE:
-        if (LOWORD(wParam) == WA_INACTIVE) {
-            HWND focus = GetFocus();
-            if (focus && IsChild(hwnd, focus)) lastFocus_ = focus;
-        } else if (lastFocus_ && IsWindow(lastFocus_) && IsWindowEnabled(lastFocus_)) {
-            SetFocus(lastFocus_);
-            return 0;
-        }
+        if (onActivate(LOWORD(wParam) != WA_INACTIVE)) return 0;
         break;
-    case WM_SETFOCUS:
-        if (lastFocus_ && IsWindow(lastFocus_) && IsWindowEnabled(lastFocus_)) SetFocus(lastFocus_);
-        return 0;
-    case WM_CLOSE:
-        // The shut-down sequence ends the process; should it come back, the window closes
-        // anyway: closing is never refused.
-        call(events_.unload);
-        DestroyWindow(hwnd);
-        return 0;
-    case WM_ENDSESSION:
-        if (wParam) call(events_.unload);
-        return 0;
-    case WM_DESTROY:
-        KillTimer(hwnd, kTimer1Id);
-        PostQuitMessage(0);
-        return 0;
-    case WM_NCDESTROY: hwnd_ = nullptr; break;
+    case WM_SETFOCUS: onSetFocus(); return 0;
+    case WM_CLOSE: onClose(); return 0;
+    case WM_ENDSESSION: onEndSession(wParam != FALSE); return 0;
+    case WM_DESTROY: onDestroy(); return 0;
     default: break;
     }
-    return DefWindowProcW(hwnd, message, wParam, lParam);
+    return defaultHandling(message, wParam, lParam);
+}
+
+void MainWindow::onTimer(UINT_PTR id) {
+    if (id == kTimer1Id && timerEnabled_) call(events_.timer1Tick);
+}
+
+HWND MainWindow::focusToRestore() const {
+    return lastFocus_ && IsWindow(lastFocus_) && IsWindowEnabled(lastFocus_) ? lastFocus_ : nullptr;
+}
+
+// Leaving, the window notes the focus; coming back, it gives it back (true: done, in place of the
+// default handling).
+bool MainWindow::onActivate(bool active) {
+    if (!active) {
+        HWND focus = GetFocus();
+        if (focus && IsChild(hwnd(), focus)) lastFocus_ = focus;
+        return false;
+    }
+    HWND focus = focusToRestore();
+    if (!focus) return false;
+    SetFocus(focus);
+    return true;
+}
+
+void MainWindow::onSetFocus() {
+    if (HWND focus = focusToRestore()) SetFocus(focus);
+}
+
+void MainWindow::onClose() {
+    // The shut-down sequence ends the process; should it come back, the window closes
+    // anyway: closing is never refused.
+    call(events_.unload);
+    DestroyWindow(hwnd());
+}
+
+void MainWindow::onEndSession(bool ending) {
+    if (ending) call(events_.unload);
+}
+
+void MainWindow::onDestroy() {
+    KillTimer(hwnd(), kTimer1Id);
+    PostQuitMessage(0);
 }
 
 } // namespace qz::win32

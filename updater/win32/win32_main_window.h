@@ -3,6 +3,8 @@
 // controls from the layout table, implements UpdaterView over them, and forwards the window's
 // events to handlers that the program wires to the window logic. No sequence logic lives here.
 
+#include "common/win32/handles.h"
+#include "common/win32/window.h"
 #include "updater/core/updater_view.h"
 #include "updater/win32/win32_transfer_area.h"
 
@@ -36,7 +38,7 @@ inline constexpr int kTwipsPerPixel = 15;
 // Twips to whole pixels, rounded to the nearest.
 int twipsToPixels(float twips);
 
-class MainWindow final : public UpdaterView {
+class MainWindow final : public UpdaterView, public Window<MainWindow> {
 public:
     explicit MainWindow(HINSTANCE instance);
     ~MainWindow() override;
@@ -53,7 +55,6 @@ public:
     // Runs the message loop until the window is destroyed; returns the exit code.
     int run();
 
-    HWND hwnd() const { return hwnd_; }
     HWND control(ControlId id) const;
     TransferArea& transferArea() { return transferArea_; }
 
@@ -80,18 +81,29 @@ public:
     ProgramFacts programFacts() const override;
 
 private:
-    static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    friend class Window<MainWindow>;
+    LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void onCommand(int id, int code);
+    void onTimer(UINT_PTR id);
+    bool onActivate(bool active);
+    void onSetFocus();
+    void onClose();
+    void onEndSession(bool ending);
+    void onDestroy();
+    // The control that had the focus when the window was left, while it can take it back.
+    HWND focusToRestore() const;
+
+    bool registerWindowClass();
     bool createControls();
+    HWND createControl(const ControlLayout& layout);
+    void subclassFrames();
     void dispatch(MSG& msg);
     static void call(const std::function<void()>& handler);
 
     HINSTANCE instance_;
-    HWND hwnd_ = nullptr;
-    HFONT font_ = nullptr;
-    HICON iconLarge_ = nullptr;
-    HICON iconSmall_ = nullptr;
+    UniqueFont font_;
+    UniqueIcon iconLarge_;
+    UniqueIcon iconSmall_;
     std::array<HWND, kWindowLayout.size()> controls_{};
     TransferArea transferArea_;
     WindowEvents events_;

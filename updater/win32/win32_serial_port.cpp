@@ -89,35 +89,34 @@ PortStatus Win32SerialPort::open(const std::string& device, const LineSettings& 
                                    portErrorMessage(device, "open", "this port object is already open on " + device_));
     }
     device_ = device;
-    HANDLE handle = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
+    win32::UniqueFile handle(
+        CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!handle) {
         const DWORD error = GetLastError();
         return failure(kindOfOpenError(error), "open", error);
     }
     saved_.DCBlength = sizeof saved_;
-    if (!GetCommState(handle, &saved_)) {
+    if (!GetCommState(handle.get(), &saved_)) {
         const DWORD error = GetLastError();
-        CloseHandle(handle);
         return PortStatus::failure(PortErrorKind::notSerialDevice,
                                    portErrorMessage(device, "open", "not a serial device: " + systemMessage(error)));
     }
-    GetCommTimeouts(handle, &savedTimeouts_);
-    handle_ = handle;
+    GetCommTimeouts(handle.get(), &savedTimeouts_);
+    handle_ = std::move(handle);
     dtr_ = options.dtr;
     rts_ = options.rts;
     inputBufferSize_ = options.inputBufferSize;
     readTimeoutSet_ = -1;
     // Buffer sizes are a request the driver may round or ignore.
-    SetupComm(handle_, static_cast<DWORD>(options.inputBufferSize), static_cast<DWORD>(options.outputBufferSize));
+    SetupComm(handle_.get(), static_cast<DWORD>(options.inputBufferSize), static_cast<DWORD>(options.outputBufferSize));
     PortStatus status = applyLine(line, options.handshaking);
     if (status.ok() && !setReadTimeout(0)) status = failure(PortErrorKind::io, "set time-outs", GetLastError());
     if (!status.ok()) {
-        SetCommState(handle_, &saved_);
-        CloseHandle(handle_);
-        handle_ = INVALID_HANDLE_VALUE;
+        SetCommState(handle_.get(), &saved_);
+        handle_.reset();
         return status;
     }
-    PurgeComm(handle_, PURGE_RXCLEAR | PURGE_RXABORT);
+    PurgeComm(handle_.get(), PURGE_RXCLEAR | PURGE_RXABORT);
     readError_ = PortStatus{};
     return PortStatus{};
 }
@@ -125,7 +124,7 @@ PortStatus Win32SerialPort::open(const std::string& device, const LineSettings& 
 PortStatus Win32SerialPort::applyLine(const LineSettings& line, Handshaking handshaking) {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(handle_, &dcb)) return failure(PortErrorKind::io, "set line", GetLastError());
+    if (!GetCommState(handle_.get(), &dcb)) return failure(PortErrorKind::io, "set line", GetLastError());
     dcb.BaudRate = line.baud;
     dcb.fBinary = TRUE;
     dcb.fParity = line.parity != Parity::none;
@@ -147,7 +146,7 @@ PortStatus Win32SerialPort::applyLine(const LineSettings& line, Handshaking hand
     dcb.fErrorChar = FALSE;
     dcb.fNull = FALSE;
     dcb.fAbortOnError = FALSE;
-    if (!SetCommState(handle_, &dcb)) return failure(PortErrorKind::badSettings, "set line", GetLastError());
+    if (!SetCommState(handle_.get(), &dcb)) return failure(PortErrorKind::badSettings, "set line", GetLastError());
     line_ = line;
     handshaking_ = handshaking;
     readTimeoutSet_ = -1; // the write time-out depends on the speed
@@ -169,7 +168,7 @@ bool Win32SerialPort::setReadTimeout(int timeoutMs) {
     }
     timeouts.WriteTotalTimeoutMultiplier = characterTimeMicros(line_) / 1000 + 1;
     timeouts.WriteTotalTimeoutConstant = kWriteMarginMs;
-    if (!SetCommTimeouts(handle_, &timeouts)) return false;
+    if (!SetCommTimeouts(handle_.get(), &timeouts)) return false;
     readTimeoutSet_ = timeoutMs;
     return true;
 }
@@ -179,12 +178,12 @@ bool Win32SerialPort::setReadTimeout(int timeoutMs) {
 void Win32SerialPort::drainForClose() noexcept {
     DWORD errors = 0;
     COMSTAT status{};
-    if (!ClearCommError(handle_, &errors, &status) || status.cbOutQue == 0) return;
+    if (!ClearCommError(handle_.get(), &errors, &status) || status.cbOutQue == 0) return;
     const auto lineTime = std::chrono::microseconds(std::uint64_t{status.cbOutQue} * characterTimeMicros(line_));
     const auto limit = std::min<std::chrono::steady_clock::duration>(lineTime + kCloseMargin, kCloseLimit);
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {
-        if (!ClearCommError(handle_, &errors, &status) || status.cbOutQue == 0) return;
+        if (!ClearCommError(handle_.get(), &errors, &status) || status.cbOutQue == 0) return;
         Sleep(2);
     }
 }
@@ -207,12 +206,11 @@ void Win32SerialPort::close() noexcept {
     // the other end has not read yet (the wake-up command sent right before a close).
     DWORD errors = 0;
     COMSTAT status{};
-    const bool pending = ClearCommError(handle_, &errors, &status) && status.cbOutQue > 0;
-    PurgeComm(handle_, PURGE_RXABORT | PURGE_RXCLEAR | (pending ? PURGE_TXABORT | PURGE_TXCLEAR : 0));
-    SetCommState(handle_, &saved_);
-    SetCommTimeouts(handle_, &savedTimeouts_);
-    CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
+    const bool pending = ClearCommError(handle_.get(), &errors, &status) && status.cbOutQue > 0;
+    PurgeComm(handle_.get(), PURGE_RXABORT | PURGE_RXCLEAR | (pending ? PURGE_TXABORT | PURGE_TXCLEAR : 0));
+    SetCommState(handle_.get(), &saved_);
+    SetCommTimeouts(handle_.get(), &savedTimeouts_);
+    handle_.reset();
 }
 
 PortStatus Win32SerialPort::reconfigure(const LineSettings& line) {
@@ -231,21 +229,17 @@ PortStatus Win32SerialPort::setHandshaking(Handshaking handshaking) {
     return applyLine(line_, handshaking);
 }
 
-PortStatus Win32SerialPort::setDtr(bool raised) {
-    if (!isOpen()) return notOpen("set DTR");
-    if (!EscapeCommFunction(handle_, raised ? SETDTR : CLRDTR))
-        return failure(PortErrorKind::io, "set DTR", GetLastError());
-    dtr_ = raised;
+PortStatus Win32SerialPort::setModemLine(bool raised, DWORD raise, DWORD lower, bool& state, const char* operation) {
+    if (!isOpen()) return notOpen(operation);
+    if (!EscapeCommFunction(handle_.get(), raised ? raise : lower))
+        return failure(PortErrorKind::io, operation, GetLastError());
+    state = raised;
     return PortStatus{};
 }
 
-PortStatus Win32SerialPort::setRts(bool raised) {
-    if (!isOpen()) return notOpen("set RTS");
-    if (!EscapeCommFunction(handle_, raised ? SETRTS : CLRRTS))
-        return failure(PortErrorKind::io, "set RTS", GetLastError());
-    rts_ = raised;
-    return PortStatus{};
-}
+PortStatus Win32SerialPort::setDtr(bool raised) { return setModemLine(raised, SETDTR, CLRDTR, dtr_, "set DTR"); }
+
+PortStatus Win32SerialPort::setRts(bool raised) { return setModemLine(raised, SETRTS, CLRRTS, rts_, "set RTS"); }
 
 PortStatus Win32SerialPort::write(std::span<const std::uint8_t> bytes) {
     if (!isOpen()) return notOpen("write");
@@ -253,7 +247,7 @@ PortStatus Win32SerialPort::write(std::span<const std::uint8_t> bytes) {
     while (done < bytes.size()) {
         DWORD written = 0;
         const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
-        if (!WriteFile(handle_, bytes.data() + done, chunk, &written, nullptr))
+        if (!WriteFile(handle_.get(), bytes.data() + done, chunk, &written, nullptr))
             return failure(PortErrorKind::io, "write", GetLastError());
         if (written == 0)
             return PortStatus::failure(PortErrorKind::timedOut,
@@ -276,7 +270,7 @@ ReadResult Win32SerialPort::read(std::span<std::uint8_t> buffer, int timeoutMs) 
     }
     DWORD got = 0;
     const auto wanted = timeoutMs > 0 ? DWORD{1} : static_cast<DWORD>(std::min<std::size_t>(buffer.size(), 1u << 20));
-    if (!ReadFile(handle_, buffer.data(), wanted, &got, nullptr)) {
+    if (!ReadFile(handle_.get(), buffer.data(), wanted, &got, nullptr)) {
         readError_ = failure(PortErrorKind::io, "read", GetLastError());
         return {ReadStatus::error, 0};
     }
@@ -289,14 +283,15 @@ ReadResult Win32SerialPort::read(std::span<std::uint8_t> buffer, int timeoutMs) 
 
 PortStatus Win32SerialPort::discardInput() {
     if (!isOpen()) return notOpen("discard input");
-    if (!PurgeComm(handle_, PURGE_RXCLEAR)) return failure(PortErrorKind::io, "discard input", GetLastError());
+    if (!PurgeComm(handle_.get(), PURGE_RXCLEAR)) return failure(PortErrorKind::io, "discard input", GetLastError());
     return PortStatus{};
 }
 
 std::vector<std::string> listWin32SerialPorts() {
     std::vector<std::string> ports;
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    win32::UniqueRegKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_QUERY_VALUE, key.out()) !=
+        ERROR_SUCCESS)
         return ports;
     for (DWORD index = 0;; ++index) {
         char name[256];
@@ -304,8 +299,8 @@ std::vector<std::string> listWin32SerialPorts() {
         char data[256];
         DWORD dataLength = sizeof data - 1;
         DWORD type = 0;
-        const LONG result =
-            RegEnumValueA(key, index, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataLength);
+        const LONG result = RegEnumValueA(key.get(), index, name, &nameLength, nullptr, &type,
+                                          reinterpret_cast<BYTE*>(data), &dataLength);
         if (result == ERROR_NO_MORE_ITEMS) break;
         if (result != ERROR_SUCCESS || type != REG_SZ) continue;
         data[dataLength] = '\0';
@@ -313,7 +308,6 @@ std::vector<std::string> listWin32SerialPorts() {
         while (!port.empty() && port.back() == '\0') port.pop_back();
         if (!port.empty()) ports.push_back(port);
     }
-    RegCloseKey(key);
     const auto number = [](const std::string& port) { return port.size() > 3 ? std::atoi(port.c_str() + 3) : 0; };
     std::sort(ports.begin(), ports.end(), [&](const std::string& a, const std::string& b) {
         return number(a) != number(b) ? number(a) < number(b) : a < b;

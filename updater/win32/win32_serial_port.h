@@ -3,6 +3,7 @@
 // DCB, reads that wait through COMMTIMEOUTS (return at once with what is there, or wait up to
 // the timeout for the first byte), driver buffer sizes through SetupComm.
 
+#include "common/win32/handles.h"
 #include "updater/core/serial_port.h"
 
 #include <windows.h>
@@ -21,7 +22,7 @@ public:
 
     PortStatus open(const std::string& device, const LineSettings& line, const PortOptions& options) override;
     void close() noexcept override;
-    bool isOpen() const override { return handle_ != INVALID_HANDLE_VALUE; }
+    bool isOpen() const override { return handle_.valid(); }
     const std::string& device() const override { return device_; }
 
     PortStatus reconfigure(const LineSettings& line) override;
@@ -34,17 +35,19 @@ public:
     const PortStatus& lastReadError() const override { return readError_; }
     PortStatus discardInput() override;
 
-    HANDLE nativeHandle() const { return handle_; }
+    HANDLE nativeHandle() const { return handle_.get(); }
 
 private:
     PortStatus applyLine(const LineSettings& line, Handshaking handshaking);
     bool setReadTimeout(int timeoutMs);
     PortStatus failure(PortErrorKind kind, const char* operation, DWORD error) const;
     PortStatus notOpen(const char* operation) const;
+    // Raises or lowers a modem line (SETDTR or SETRTS, CLRDTR or CLRRTS) and notes it in `state`.
+    PortStatus setModemLine(bool raised, DWORD raise, DWORD lower, bool& state, const char* operation);
     void drainForClose() noexcept;
     void waitForLastWrite() const noexcept;
 
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
+    win32::UniqueFile handle_;
     std::string device_;
     DCB saved_{};
     COMMTIMEOUTS savedTimeouts_{};

@@ -1,5 +1,6 @@
 #include "updater/win32/win32_transfer_area.h"
 
+#include "common/win32/handles.h"
 #include "common/win32/text.h"
 
 #include <algorithm>
@@ -42,6 +43,63 @@ std::string outcomeText(const TransferReport& r) {
     return text;
 }
 
+// Lines of text down an area, one under the other, in the font selected into the device context.
+class TextLines {
+public:
+    TextLines(HDC dc, const RECT& area) : dc_(dc), line_{area.left, area.top, area.right, area.top} {
+        TEXTMETRICW tm{};
+        GetTextMetricsW(dc, &tm);
+        height_ = tm.tmHeight + tm.tmExternalLeading + 3;
+    }
+    void write(const std::string& text, UINT extra = 0) {
+        line_.bottom = line_.top + height_;
+        const std::wstring wide = widen(text);
+        DrawTextW(dc_, wide.c_str(), static_cast<int>(wide.size()), &line_,
+                  DT_LEFT | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | extra);
+        line_.top = line_.bottom;
+    }
+    // Room for a bar a little taller than a line, with a gap above and below it.
+    RECT barRow() {
+        const RECT bar{line_.left, line_.top + 2, line_.right, line_.top + height_ + 4};
+        line_.top = bar.bottom + 4;
+        return bar;
+    }
+
+private:
+    HDC dc_;
+    RECT line_;
+    int height_ = 0;
+};
+
+// The percentage centred on the bar's inside; over the filled part it is drawn in the highlight
+// text colour, so that it stays readable.
+void drawPercentage(HDC dc, const RECT& inner, const RECT& filled, int percent) {
+    const std::wstring text = std::to_wstring(percent) + L" %";
+    const UINT centred = DT_CENTER | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX;
+    RECT box = inner;
+    const int saved = SaveDC(dc);
+    IntersectClipRect(dc, filled.left, filled.top, filled.right, filled.bottom);
+    SetTextColor(dc, GetSysColor(COLOR_HIGHLIGHTTEXT));
+    DrawTextW(dc, text.c_str(), -1, &box, centred);
+    RestoreDC(dc, saved);
+    ExcludeClipRect(dc, filled.left, filled.top, filled.right, filled.bottom);
+    SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+    DrawTextW(dc, text.c_str(), -1, &box, centred);
+    SelectClipRgn(dc, nullptr);
+    SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+}
+
+// A progress bar over `bar`, filled to `percent`, with the percentage on it.
+void drawProgressBar(HDC dc, const RECT& bar, int percent) {
+    FrameRect(dc, &bar, GetSysColorBrush(COLOR_BTNSHADOW));
+    const RECT inner{bar.left + 1, bar.top + 1, bar.right - 1, bar.bottom - 1};
+    FillRect(dc, &inner, GetSysColorBrush(COLOR_WINDOW));
+    RECT filled = inner;
+    filled.right = inner.left + (inner.right - inner.left) * percent / 100;
+    FillRect(dc, &filled, GetSysColorBrush(COLOR_HIGHLIGHT));
+    drawPercentage(dc, inner, filled, percent);
+}
+
 } // namespace
 
 std::string transferSummary(const TransferAreaModel& m) {
@@ -54,79 +112,55 @@ std::string transferSummary(const TransferAreaModel& m) {
     return text;
 }
 
-bool TransferArea::registerClass(HINSTANCE instance) {
-    WNDCLASSEXW wc{};
-    if (GetClassInfoExW(instance, kClassName, &wc)) return true;
-    wc.cbSize = sizeof wc;
-    wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = &TransferArea::windowProc;
-    wc.hInstance = instance;
-    wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512)); // IDC_ARROW
-    wc.hbrBackground = nullptr;                                 // painted whole in WM_PAINT
-    wc.lpszClassName = kClassName;
-    return RegisterClassExW(&wc) != 0;
-}
-
 bool TransferArea::create(HWND parent, int id, const RECT& bounds, HINSTANCE instance) {
-    if (!registerClass(instance)) return false;
-    hwnd_ =
-        CreateWindowExW(0, kClassName, widen(transferSummary(model_)).c_str(), WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS,
+    WNDCLASSEXW windowClass{};
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.hInstance = instance;
+    windowClass.hbrBackground = nullptr; // painted whole in WM_PAINT
+    windowClass.lpszClassName = kClassName;
+    if (!registerClass(windowClass)) return false;
+    return createWindow(0, kClassName, widen(transferSummary(model_)).c_str(), WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS,
                         bounds.left, bounds.top, bounds.right - bounds.left, bounds.bottom - bounds.top, parent,
-                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, this);
-    return hwnd_ != nullptr;
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance) != nullptr;
 }
 
 void TransferArea::setModel(const TransferAreaModel& model, bool paintNow) {
     model_ = model;
-    if (!hwnd_) return;
-    SetWindowTextW(hwnd_, widen(transferSummary(model_)).c_str());
-    InvalidateRect(hwnd_, nullptr, FALSE);
-    if (paintNow) UpdateWindow(hwnd_);
+    if (!hwnd()) return;
+    SetWindowTextW(hwnd(), widen(transferSummary(model_)).c_str());
+    InvalidateRect(hwnd(), nullptr, FALSE);
+    if (paintNow) UpdateWindow(hwnd());
 }
 
-LRESULT CALLBACK TransferArea::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* self = reinterpret_cast<TransferArea*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+LRESULT TransferArea::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_NCCREATE: {
-        const auto* cs = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-        break;
-    }
-    case WM_SETFONT:
-        if (self) {
-            self->font_ = reinterpret_cast<HFONT>(wParam);
-            if (LOWORD(lParam)) InvalidateRect(hwnd, nullptr, FALSE);
-        }
-        return 0;
-    case WM_GETFONT: return self ? reinterpret_cast<LRESULT>(self->font_) : 0;
+    case WM_SETFONT: onSetFont(reinterpret_cast<HFONT>(wParam), LOWORD(lParam) != 0); return 0;
+    case WM_GETFONT: return reinterpret_cast<LRESULT>(font_);
     case WM_ERASEBKGND: return 1; // WM_PAINT covers the whole area
-    case WM_PAINT: {
-        PAINTSTRUCT ps;
-        HDC dc = BeginPaint(hwnd, &ps);
-        RECT client;
-        GetClientRect(hwnd, &client);
-        // Drawn off screen first, so that fast progress updates do not flicker.
-        HDC memory = CreateCompatibleDC(dc);
-        HBITMAP bitmap = CreateCompatibleBitmap(dc, client.right, client.bottom);
-        if (memory && bitmap && self) {
-            HGDIOBJ old = SelectObject(memory, bitmap);
-            self->paint(memory, client);
-            BitBlt(dc, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
-            SelectObject(memory, old);
-        } else if (self) {
-            self->paint(dc, client);
-        }
-        if (bitmap) DeleteObject(bitmap);
-        if (memory) DeleteDC(memory);
-        EndPaint(hwnd, &ps);
-        return 0;
+    case WM_PAINT: onPaint(); return 0;
+    default: return defaultHandling(message, wParam, lParam);
     }
-    case WM_NCDESTROY:
-        if (self) self->hwnd_ = nullptr;
-        break;
-    default: break;
+}
+
+void TransferArea::onSetFont(HFONT font, bool redraw) {
+    font_ = font;
+    if (redraw) InvalidateRect(hwnd(), nullptr, FALSE);
+}
+
+void TransferArea::onPaint() {
+    PaintContext paintContext(hwnd());
+    RECT client;
+    GetClientRect(hwnd(), &client);
+    // Drawn off screen first, so that fast progress updates do not flicker.
+    UniqueDc memory(CreateCompatibleDC(paintContext.dc()));
+    UniqueBitmap bitmap(CreateCompatibleBitmap(paintContext.dc(), client.right, client.bottom));
+    if (!memory || !bitmap) {
+        paint(paintContext.dc(), client);
+        return;
     }
-    return DefWindowProcW(hwnd, message, wParam, lParam);
+    SelectedObject selected(memory.get(), bitmap.get());
+    paint(memory.get(), client);
+    BitBlt(paintContext.dc(), 0, 0, client.right, client.bottom, memory.get(), 0, 0, SRCCOPY);
 }
 
 void TransferArea::paint(HDC dc, const RECT& client) const {
@@ -134,60 +168,22 @@ void TransferArea::paint(HDC dc, const RECT& client) const {
     RECT edge = client;
     DrawEdge(dc, &edge, EDGE_SUNKEN, BF_RECT | BF_ADJUST);
 
-    HGDIOBJ oldFont = SelectObject(dc, font_ ? static_cast<HGDIOBJ>(font_) : GetStockObject(DEFAULT_GUI_FONT));
+    SelectedObject font(dc, font_ ? static_cast<HGDIOBJ>(font_) : GetStockObject(DEFAULT_GUI_FONT));
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
-    TEXTMETRICW tm{};
-    GetTextMetricsW(dc, &tm);
-    const int lineHeight = tm.tmHeight + tm.tmExternalLeading + 3;
-    const int margin = 8;
-    RECT line{edge.left + margin, edge.top + margin / 2, edge.right - margin, 0};
-    auto drawLine = [&](const std::string& text, UINT extra = 0) {
-        line.bottom = line.top + lineHeight;
-        const std::wstring wide = widen(text);
-        DrawTextW(dc, wide.c_str(), static_cast<int>(wide.size()), &line,
-                  DT_LEFT | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | extra);
-        line.top = line.bottom;
-    };
-
-    const TransferAreaModel& m = model_;
-    drawLine("Port: " + m.portState, DT_END_ELLIPSIS);
-    if (!m.transferSeen) {
-        drawLine("No file sent yet");
-        SelectObject(dc, oldFont);
+    constexpr int margin = 8;
+    TextLines lines(dc, RECT{edge.left + margin, edge.top + margin / 2, edge.right - margin, edge.bottom});
+    lines.write("Port: " + model_.portState, DT_END_ELLIPSIS);
+    if (!model_.transferSeen) {
+        lines.write("No file sent yet");
         return;
     }
-    const TransferReport& r = m.transfer;
-    drawLine(phaseText(r) + ": " + r.fileName, DT_PATH_ELLIPSIS);
-    drawLine(blocksLine(r), DT_END_ELLIPSIS);
-
-    // Progress bar with the percentage centred on it; the text over the filled part is drawn
-    // in the highlight text colour so that it stays readable.
-    const int percent = transferPercent(r);
-    RECT bar{line.left, line.top + 2, line.right, line.top + lineHeight + 4};
-    FrameRect(dc, &bar, GetSysColorBrush(COLOR_BTNSHADOW));
-    RECT inner{bar.left + 1, bar.top + 1, bar.right - 1, bar.bottom - 1};
-    FillRect(dc, &inner, GetSysColorBrush(COLOR_WINDOW));
-    RECT filled = inner;
-    filled.right = inner.left + (inner.right - inner.left) * percent / 100;
-    FillRect(dc, &filled, GetSysColorBrush(COLOR_HIGHLIGHT));
-    const std::wstring percentText = std::to_wstring(percent) + L" %";
-    const UINT centred = DT_CENTER | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX;
-    const int saved = SaveDC(dc);
-    IntersectClipRect(dc, filled.left, filled.top, filled.right, filled.bottom);
-    SetTextColor(dc, GetSysColor(COLOR_HIGHLIGHTTEXT));
-    DrawTextW(dc, percentText.c_str(), -1, &inner, centred);
-    RestoreDC(dc, saved);
-    ExcludeClipRect(dc, filled.left, filled.top, filled.right, filled.bottom);
-    SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
-    DrawTextW(dc, percentText.c_str(), -1, &inner, centred);
-    SelectClipRgn(dc, nullptr);
-    SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
-    line.top = bar.bottom + 4;
-
-    drawLine("Retries: " + std::to_string(r.progress.retries));
-    if (!r.running) drawLine("Outcome: " + outcomeText(r), DT_END_ELLIPSIS);
-    SelectObject(dc, oldFont);
+    const TransferReport& r = model_.transfer;
+    lines.write(phaseText(r) + ": " + r.fileName, DT_PATH_ELLIPSIS);
+    lines.write(blocksLine(r), DT_END_ELLIPSIS);
+    drawProgressBar(dc, lines.barRow(), transferPercent(r));
+    lines.write("Retries: " + std::to_string(r.progress.retries));
+    if (!r.running) lines.write("Outcome: " + outcomeText(r), DT_END_ELLIPSIS);
 }
 
 } // namespace qz::win32

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include "common/win32/window.h"
 #include "updater/core/serial_transfer_control.h"
 
 #include <cstdint>
@@ -26,16 +27,12 @@ int transferPercent(const TransferReport& report);
 // The one-line summary that is also the area's window text.
 std::string transferSummary(const TransferAreaModel& model);
 
-class TransferArea {
+class TransferArea final : public Window<TransferArea> {
 public:
     static constexpr const wchar_t* kClassName = L"QzTransferArea";
 
-    // Registers the window class (once per process).
-    static bool registerClass(HINSTANCE instance);
-
     // Creates the area as a child of `parent` at `bounds` (client pixels of the parent).
     bool create(HWND parent, int id, const RECT& bounds, HINSTANCE instance);
-    HWND hwnd() const { return hwnd_; }
 
     const TransferAreaModel& model() const { return model_; }
     // Replaces what the area shows and repaints it at the next paint (or at once with
@@ -43,10 +40,12 @@ public:
     void setModel(const TransferAreaModel& model, bool paintNow = false);
 
 private:
-    static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    friend class Window<TransferArea>;
+    LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void onSetFont(HFONT font, bool redraw);
+    void onPaint();
     void paint(HDC dc, const RECT& client) const;
 
-    HWND hwnd_ = nullptr;
     HFONT font_ = nullptr;
     TransferAreaModel model_;
 };

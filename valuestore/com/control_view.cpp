@@ -3,11 +3,20 @@
 // (the toolbox bitmap), and the small container interfaces around them.
 #include <olectl.h>
 
+#include "common/win32/window.h"
 #include "valuestore/com/control.h"
 #include "valuestore/com/module.h"
 
+#include <memory>
+
 namespace vtc {
 namespace {
+
+using qz::win32::PaintContext;
+using qz::win32::SelectedObject;
+using qz::win32::UniqueBitmap;
+using qz::win32::UniqueDc;
+using qz::win32::WindowDc;
 
 constexpr wchar_t kWindowClass[] = L"ValtroveControlWindow";
 constexpr int kBitmapId = 30000;
@@ -15,40 +24,57 @@ constexpr int kBitmapWidth = 16;
 constexpr int kBitmapHeight = 15;
 constexpr int kSizeTwips = 480;
 
-LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* control = reinterpret_cast<ValtroveControl*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    switch (message) {
-    case WM_NCCREATE:
-        SetWindowLongPtrW(window, GWLP_USERDATA,
-                          reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
-        break;
-    case WM_PAINT: {
-        PAINTSTRUCT paint;
-        HDC dc = BeginPaint(window, &paint);
-        RECT client;
-        GetClientRect(window, &client);
-        drawControlPicture(dc, client);
-        EndPaint(window, &paint);
-        return 0;
+// The control's window while it is in place: it shows the control's picture, and a click in it
+// reloads the values. The view belongs to its window and goes with it.
+class ControlView final : public qz::win32::Window<ControlView> {
+public:
+    static bool registerWindowClass() {
+        WNDCLASSEXW windowClass{};
+        windowClass.hInstance = moduleInstance();
+        windowClass.lpszClassName = kWindowClass;
+        return registerClass(windowClass);
     }
-    case WM_LBUTTONUP:
-        // A failed reload goes back to whoever sent or dispatched the click, as the message result
-        // (its error object is left on the thread).
-        return control ? static_cast<LRESULT>(control->click()) : 0;
-    default: break;
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
-}
 
-bool registerWindowClass() {
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof(windowClass);
-    windowClass.lpfnWndProc = windowProcedure;
-    windowClass.hInstance = moduleInstance();
-    windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512) /* IDC_ARROW */);
-    windowClass.lpszClassName = kWindowClass;
-    return RegisterClassExW(&windowClass) || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-}
+    // The window of a registered class, made a child of PARENT at the top left of POSITION,
+    // SIZE pixels square; nullptr on failure (with the system's error).
+    static HWND open(ValtroveControl& control, HWND parent, const RECT& position, int size) {
+        std::unique_ptr<ControlView> view(new ControlView(control));
+        const HWND window = view->createWindow(0, kWindowClass, L"", WS_CHILD | WS_CLIPSIBLINGS, position.left,
+                                               position.top, size, size, parent, nullptr, moduleInstance());
+        if (window) view.release()->ownedByWindow_ = true;
+        return window;
+    }
+
+private:
+    friend class qz::win32::Window<ControlView>;
+    explicit ControlView(ValtroveControl& control) : control_(control) {}
+
+    LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+        switch (message) {
+        case WM_PAINT: onPaint(); return 0;
+        case WM_LBUTTONUP: return onClick();
+        default: return defaultHandling(message, wParam, lParam);
+        }
+    }
+
+    void onPaint() {
+        PaintContext paint(hwnd());
+        RECT client;
+        GetClientRect(hwnd(), &client);
+        drawControlPicture(paint.dc(), client);
+    }
+
+    // A failed reload goes back to whoever sent or dispatched the click, as the message result
+    // (its error object is left on the thread).
+    LRESULT onClick() { return static_cast<LRESULT>(control_.click()); }
+
+    void onFinalMessage() noexcept {
+        if (ownedByWindow_) delete this;
+    }
+
+    ValtroveControl& control_;
+    bool ownedByWindow_ = false; // from the moment its window exists; until then open owns it
+};
 
 // The container's ambient UserMode: false while the host's form is designed (true when unknown).
 bool userMode(IOleClientSite* site) {
@@ -65,9 +91,8 @@ bool userMode(IOleClientSite* site) {
 }
 
 int sizeInPixels() {
-    HDC screen = GetDC(nullptr);
-    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 96;
-    if (screen) ReleaseDC(nullptr, screen);
+    const WindowDc screen(nullptr);
+    const int dpi = screen ? GetDeviceCaps(screen.get(), LOGPIXELSX) : 96;
     return MulDiv(kSizeTwips, dpi, 1440);
 }
 
@@ -76,19 +101,15 @@ int sizeInPixels() {
 void unregisterControlWindowClass() { UnregisterClassW(kWindowClass, moduleInstance()); }
 
 void drawControlPicture(HDC dc, const RECT& bounds) {
-    HBITMAP bitmap = LoadBitmapW(moduleInstance(), MAKEINTRESOURCEW(kBitmapId));
+    const UniqueBitmap bitmap(LoadBitmapW(moduleInstance(), MAKEINTRESOURCEW(kBitmapId)));
     if (!bitmap) return;
-    HDC memory = CreateCompatibleDC(dc);
-    if (memory) {
-        HGDIOBJ previous = SelectObject(memory, bitmap);
-        const int oldMode = SetStretchBltMode(dc, COLORONCOLOR);
-        StretchBlt(dc, bounds.left, bounds.top, bounds.right - bounds.left, bounds.bottom - bounds.top, memory, 0, 0,
-                   kBitmapWidth, kBitmapHeight, SRCCOPY);
-        SetStretchBltMode(dc, oldMode);
-        SelectObject(memory, previous);
-        DeleteDC(memory);
-    }
-    DeleteObject(bitmap);
+    const UniqueDc memory(CreateCompatibleDC(dc));
+    if (!memory) return;
+    const SelectedObject selected(memory.get(), bitmap.get());
+    const int oldMode = SetStretchBltMode(dc, COLORONCOLOR);
+    StretchBlt(dc, bounds.left, bounds.top, bounds.right - bounds.left, bounds.bottom - bounds.top, memory.get(), 0, 0,
+               kBitmapWidth, kBitmapHeight, SRCCOPY);
+    SetStretchBltMode(dc, oldMode);
 }
 
 HRESULT ValtroveControl::click() {
@@ -117,13 +138,11 @@ HRESULT ValtroveControl::activateInPlace(IOleClientSite* site) {
     frameInfo.cb = sizeof(frameInfo);
     if (FAILED(hr = inPlaceSite->GetWindow(&parent)) ||
         FAILED(hr = inPlaceSite->GetWindowContext(frame.out(), document.out(), &position, &clip, &frameInfo)) ||
-        !registerWindowClass()) {
+        !ControlView::registerWindowClass()) {
         inPlaceSite->OnInPlaceDeactivate();
         return FAILED(hr) ? hr : E_FAIL;
     }
-    const int size = sizeInPixels();
-    window_ = CreateWindowExW(0, kWindowClass, L"", WS_CHILD | WS_CLIPSIBLINGS, position.left, position.top, size, size,
-                              parent, nullptr, moduleInstance(), this);
+    window_ = ControlView::open(*this, parent, position, sizeInPixels());
     if (!window_) {
         inPlaceSite->OnInPlaceDeactivate();
         return HRESULT_FROM_WIN32(GetLastError());

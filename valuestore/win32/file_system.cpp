@@ -11,12 +11,15 @@
 #include <utility>
 
 #include "common/win32/handles.h"
+#include "common/win32/text.h"
 #include "valuestore/core/file_system.h"
 
 namespace vs {
 namespace {
 
+using qz::win32::narrow;
 using qz::win32::UniqueFile;
+using qz::win32::widen;
 
 // How long a save waits for a file that another process holds for a moment (a virus scanner, the
 // search indexer, a backup tool), and the pause between two tries.
@@ -91,14 +94,6 @@ bool namesDevice(std::string_view path) {
            upper[3] <= '9';
 }
 
-std::wstring widen(const std::string& text) {
-    if (text.empty()) return {};
-    const int length = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-    return wide;
-}
-
 // The full path of a file, as the system resolves a relative one from the current folder.
 std::wstring fullPath(const std::string& path) {
     const std::wstring wide = widen(path);
@@ -132,9 +127,9 @@ bool isPassing(DWORD err) {
 DWORD putInPlace(const std::wstring& target, const std::wstring& temp, bool& targetGone) {
     // Ask for deletion access first: a file held without sharing deletion cannot be replaced, and
     // ReplaceFileW itself leaves a stray file behind in that case on some systems (Wine).
-    const HANDLE probe = ::CreateFileW(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (probe == INVALID_HANDLE_VALUE) {
+    UniqueFile probe(::CreateFileW(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!probe) {
         const DWORD err = ::GetLastError();
         if (err != ERROR_FILE_NOT_FOUND) return err;
         // No file yet (or no longer): move the new one there.
@@ -142,7 +137,7 @@ DWORD putInPlace(const std::wstring& target, const std::wstring& temp, bool& tar
         targetGone = false;
         return ERROR_SUCCESS;
     }
-    ::CloseHandle(probe);
+    probe.reset(); // closed before the file is replaced
     if (::ReplaceFileW(target.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
         return ERROR_SUCCESS;
     const DWORD err = ::GetLastError();
@@ -183,10 +178,11 @@ public:
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
             throw fileError(error::permissionDenied, path, "the file is read-only");
         const std::wstring target = fullPath(path);
-        const auto [temp, handle] = createTemporary(target.substr(0, target.find_last_of(L"\\/") + 1), path);
+        auto [temp, created] = createTemporary(target.substr(0, target.find_last_of(L"\\/") + 1), path);
         bool targetGone = false;
         try {
-            UniqueFile file(handle);
+            // Closed before the temporary file is put in place (below) or removed (on a failure).
+            UniqueFile file(std::move(created));
             while (!content.empty()) {
                 const DWORD chunk = content.size() > 0x10000000 ? 0x10000000 : static_cast<DWORD>(content.size());
                 DWORD written = 0;
@@ -202,10 +198,8 @@ public:
                 if (!isPassing(err) || ::GetTickCount64() >= deadline) {
                     if (!targetGone) fail(err, path);
                     // The old file is gone and the new content did not take its place: keep it for the user.
-                    char tempName[MAX_PATH * 2] = {};
-                    ::WideCharToMultiByte(CP_ACP, 0, temp.c_str(), -1, tempName, sizeof tempName, nullptr, nullptr);
                     throw fileError(errorNumberOf(err), path,
-                                    systemReason(err) + "; the new content is in '" + std::string(tempName) + "'");
+                                    systemReason(err) + "; the new content is in '" + narrow(temp) + "'");
                 }
                 ::Sleep(kRetryPauseMilliseconds);
             }
@@ -232,14 +226,14 @@ public:
 
 private:
     // Creates an empty, uniquely named file in the folder, open for writing. An error names `path`.
-    static std::pair<std::wstring, HANDLE> createTemporary(const std::wstring& folder, const std::string& path) {
+    static std::pair<std::wstring, UniqueFile> createTemporary(const std::wstring& folder, const std::string& path) {
         static std::atomic<unsigned> counter{0};
         for (int attempt = 0;; ++attempt) {
             const std::wstring temp = folder + L"~valtrove-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
                                       std::to_wstring(counter.fetch_add(1)) + L".tmp";
-            const HANDLE file =
-                ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (file != INVALID_HANDLE_VALUE) return {temp, file};
+            UniqueFile file(
+                ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (file) return {temp, std::move(file)};
             const DWORD err = ::GetLastError();
             if (err == ERROR_FILE_EXISTS && attempt < 100) continue;
             fail(err, path);

@@ -1,11 +1,10 @@
 // Linux and other POSIX systems: termios transport, signals, isatty.
-#include "updater/cli/platform.h"
+#include "updater/cli/stdio_platform.h"
 
 #include "updater/cli/interrupt.h"
 #include "updater/posix/posix_serial_port.h"
 
 #include <csignal>
-#include <cstdio>
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,14 +15,8 @@ namespace {
 
 extern "C" void onInterruptSignal(int) { raiseInterrupt(); }
 
-class PosixPlatform final : public Platform {
+class PosixPlatform final : public StdioPlatform {
 public:
-    void write(Stream stream, std::string_view text) override {
-        std::FILE* file = stream == Stream::out ? stdout : stderr;
-        std::fwrite(text.data(), 1, text.size(), file);
-        std::fflush(file);
-    }
-
     bool isTerminal(Stream stream) override {
         return ::isatty(stream == Stream::out ? STDOUT_FILENO : STDERR_FILENO) == 1;
     }

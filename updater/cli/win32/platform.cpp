@@ -1,6 +1,6 @@
 // Windows: Win32 communications transport, console control events, console detection and
 // the COM port names the window's port list uses ("COM3", or just "3").
-#include "updater/cli/platform.h"
+#include "updater/cli/stdio_platform.h"
 
 #include "updater/cli/interrupt.h"
 #include "updater/cli/port_names.h"
@@ -10,7 +10,6 @@
 #include <windows.h>
 #include <atomic>
 #include <cctype>
-#include <cstdio>
 
 namespace qz::cli {
 
@@ -38,14 +37,8 @@ BOOL WINAPI onConsoleControl(DWORD event) {
     }
 }
 
-class Win32Platform final : public Platform {
+class Win32Platform final : public StdioPlatform {
 public:
-    void write(Stream stream, std::string_view text) override {
-        std::FILE* file = stream == Stream::out ? stdout : stderr;
-        std::fwrite(text.data(), 1, text.size(), file);
-        std::fflush(file);
-    }
-
     // A console, not a file, a pipe or the NUL device (which _isatty takes for a terminal).
     // Its escape sequences are turned on: several ports' lines are redrawn with them.
     bool isTerminal(Stream stream) override {

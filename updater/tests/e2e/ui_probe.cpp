@@ -35,6 +35,8 @@
 // Output lines are "name=value", UTF-8, the last one "probe_exit=STATUS". The exit status is 0
 // on success, 2 on a time-out, 1 on any other failure.
 
+#include "common/win32/handles.h"
+
 #include <windows.h>
 
 #include <fcntl.h>
@@ -52,13 +54,20 @@ namespace {
 constexpr const wchar_t* kMainClass = L"VelkorUpdater";
 constexpr const wchar_t* kAreaClass = L"QzTransferArea";
 
+using qz::win32::UniqueFile;
+using qz::win32::UniqueHandle;
+
+std::string utf8(const std::wstring& text) {
+    const int size = static_cast<int>(text.size());
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), size, nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), size, bytes.data(), n, nullptr, nullptr);
+    return bytes;
+}
+
 void print(const std::wstring& name, const std::wstring& value) {
-    const std::wstring line = name + L"=" + value + L"\n";
-    const int n =
-        WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), utf8.data(), n, nullptr, nullptr);
-    std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+    const std::string line = utf8(name + L"=" + value + L"\n");
+    std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
 }
 
@@ -213,10 +222,7 @@ int start(const std::wstring& program) {
         const auto dosName = reinterpret_cast<DosName>(
             reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_dos_file_name")));
         if (!dosName) return fail(L"Unix path outside Wine");
-        const int n = WideCharToMultiByte(CP_UTF8, 0, program.c_str(), -1, nullptr, 0, nullptr, nullptr);
-        std::string unix(static_cast<std::size_t>(n), '\0');
-        WideCharToMultiByte(CP_UTF8, 0, program.c_str(), -1, unix.data(), n, nullptr, nullptr);
-        WCHAR* dos = dosName(unix.c_str());
+        WCHAR* dos = dosName(utf8(program).c_str());
         if (!dos) return fail(L"no Windows name for the program");
         path = dos;
         HeapFree(GetProcessHeap(), 0, dos);
@@ -227,21 +233,20 @@ int start(const std::wstring& program) {
     // The program gets the null device as its standard handles, not our output: whoever reads
     // the probe's output must see it end when the probe ends.
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE null = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                              OPEN_EXISTING, 0, nullptr);
+    const UniqueFile null(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      &inherit, OPEN_EXISTING, 0, nullptr));
     STARTUPINFOW si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = si.hStdOutput = si.hStdError = null;
+    si.hStdInput = si.hStdOutput = si.hStdError = null.get();
     PROCESS_INFORMATION pi{};
-    const BOOL started = CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS,
-                                        nullptr, folder.c_str(), &si, &pi);
-    if (null != INVALID_HANDLE_VALUE) CloseHandle(null);
-    if (!started) return fail(L"cannot start the program");
+    if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr,
+                        folder.c_str(), &si, &pi))
+        return fail(L"cannot start the program");
+    const UniqueHandle thread(pi.hThread);
+    const UniqueHandle process(pi.hProcess);
     print(L"pid", std::to_wstring(pi.dwProcessId));
     print(L"path", path);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
     return 0;
 }
 
@@ -290,17 +295,20 @@ HWND activeFocus(HWND main) {
     return waitFor(5000, focus);
 }
 
-int dump(DWORD pid, DWORD timeoutMs) {
+// The main window of PID once it is visible and the program waits for input; nullptr when the
+// time runs out first.
+HWND shownMainWindow(DWORD pid, DWORD timeoutMs) {
     HWND main = waitFor(timeoutMs, [&] {
         HWND w = mainWindow(pid);
         return w && IsWindowVisible(w) ? w : nullptr;
     });
-    if (!main) return 2;
     // The window shows before the program's message loop runs: wait until it waits for input.
-    if (HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid)) {
-        WaitForInputIdle(process, timeoutMs);
-        CloseHandle(process);
-    }
+    if (const UniqueHandle process{main ? OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid) : nullptr})
+        WaitForInputIdle(process.get(), timeoutMs);
+    return main;
+}
+
+void printWindow(DWORD pid, HWND main) {
     print(L"title", textOf(main));
     RECT r{};
     GetWindowRect(main, &r);
@@ -313,6 +321,9 @@ int dump(DWORD pid, DWORD timeoutMs) {
     print(L"screen",
           rectText(RECT{sx, sy, sx + GetSystemMetrics(SM_CXVIRTUALSCREEN), sy + GetSystemMetrics(SM_CYVIRTUALSCREEN)}));
     print(L"message_box", visibleMessageBox(pid) ? L"1" : L"0");
+}
+
+void printControls(HWND main) {
     for (const Named& n : kControls) {
         HWND c = findControl(main, n.name);
         const std::wstring name = n.name;
@@ -326,20 +337,24 @@ int dump(DWORD pid, DWORD timeoutMs) {
         print(name + L".visible", IsWindowVisible(c) ? L"1" : L"0");
         print(name + L".tabstop", (GetWindowLongW(c, GWL_STYLE) & WS_TABSTOP) ? L"1" : L"0");
     }
-    if (HWND combo = findControl(main, L"ComPortSet")) {
-        const auto count = SendMessageW(combo, CB_GETCOUNT, 0, 0);
-        std::wstring items;
-        for (LRESULT i = 0; i < count; ++i) {
-            const auto length = SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
-            std::wstring item(static_cast<std::size_t>(length > 0 ? length : 0) + 1, L'\0');
-            SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(item.data()));
-            item.resize(static_cast<std::size_t>(length > 0 ? length : 0));
-            items += (i ? L"|" : L"") + item;
-        }
-        print(L"ComPortSet.items", items);
-        print(L"ComPortSet.selected", std::to_wstring(SendMessageW(combo, CB_GETCURSEL, 0, 0)));
+}
+
+void printPortList(HWND combo) {
+    const auto count = SendMessageW(combo, CB_GETCOUNT, 0, 0);
+    std::wstring items;
+    for (LRESULT i = 0; i < count; ++i) {
+        const auto length = SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
+        std::wstring item(static_cast<std::size_t>(length > 0 ? length : 0) + 1, L'\0');
+        SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(item.data()));
+        item.resize(static_cast<std::size_t>(length > 0 ? length : 0));
+        items += (i ? L"|" : L"") + item;
     }
-    // Tab order: the tab stops in the order the dialog keyboard walks them.
+    print(L"ComPortSet.items", items);
+    print(L"ComPortSet.selected", std::to_wstring(SendMessageW(combo, CB_GETCURSEL, 0, 0)));
+}
+
+// The tab stops in the order the dialog keyboard walks them.
+void printTabOrder(HWND main) {
     std::wstring order;
     HWND first = GetNextDlgTabItem(main, nullptr, FALSE);
     for (HWND c = first; c;) {
@@ -348,6 +363,15 @@ int dump(DWORD pid, DWORD timeoutMs) {
         if (c == first) break;
     }
     print(L"tab_order", order);
+}
+
+int dump(DWORD pid, DWORD timeoutMs) {
+    HWND main = shownMainWindow(pid, timeoutMs);
+    if (!main) return 2;
+    printWindow(pid, main);
+    printControls(main);
+    if (HWND combo = findControl(main, L"ComPortSet")) printPortList(combo);
+    printTabOrder(main);
     print(L"focus", nameOf(main, activeFocus(main)));
     return 0;
 }
@@ -363,14 +387,15 @@ int waitText(DWORD pid, const std::wstring& name, const std::wstring& text, DWOR
 }
 
 // Opened before a click that ends the program, so that its end and exit code can be seen.
-HANDLE openProcess(DWORD pid) { return OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid); }
+UniqueHandle openProcess(DWORD pid) {
+    return UniqueHandle(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+}
 
-int waitExit(HANDLE process, DWORD timeoutMs) {
+int waitExit(const UniqueHandle& process, DWORD timeoutMs) {
     if (!process) return fail(L"no such process");
-    const DWORD r = WaitForSingleObject(process, timeoutMs);
+    const DWORD r = WaitForSingleObject(process.get(), timeoutMs);
     DWORD code = 0;
-    GetExitCodeProcess(process, &code);
-    CloseHandle(process);
+    GetExitCodeProcess(process.get(), &code);
     if (r != WAIT_OBJECT_0) return 2;
     print(L"exit_code", std::to_wstring(code));
     return 0;
@@ -378,7 +403,7 @@ int waitExit(HANDLE process, DWORD timeoutMs) {
 
 // Posts the message; with a time-out, waits for the program to end and prints its exit code.
 int postAndWait(DWORD pid, HWND to, UINT message, WPARAM wParam, LPARAM lParam, int argc, wchar_t** argv, int at) {
-    HANDLE process = argc > at ? openProcess(pid) : nullptr;
+    const UniqueHandle process = argc > at ? openProcess(pid) : UniqueHandle();
     PostMessageW(to, message, wParam, lParam);
     if (argc <= at) return 0;
     return waitExit(process, static_cast<DWORD>(std::wcstoul(argv[at], nullptr, 10)));
