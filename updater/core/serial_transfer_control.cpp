@@ -331,6 +331,18 @@ XmodemOptions SerialTransferControl::xmodemOptions() const {
 
 namespace {
 
+TransferStatusCode statusOf(XmodemOutcome outcome) {
+    switch (outcome) {
+    case XmodemOutcome::complete: return kTransferComplete;
+    case XmodemOutcome::cancelled: return kTransferCancelled;
+    case XmodemOutcome::timedOut: return kTransferTimedOut;
+    case XmodemOutcome::tooManyErrors: return kTransferTooManyErrors;
+    case XmodemOutcome::lineError: return kTransferLineError;
+    case XmodemOutcome::aborted: break;
+    }
+    return kTransferAborted;
+}
+
 // Reads the whole file, or says why not.
 std::optional<std::vector<std::uint8_t>> readImage(const std::string& path, std::uintmax_t limit, std::string& why) {
     if (path.empty()) {
@@ -393,10 +405,10 @@ bool SerialTransferControl::sendFile() {
 
     report_.running = false;
     report_.progress = result.progress;
-    report_.status = transferStatus_ = result.status;
+    report_.status = transferStatus_ = statusOf(result.outcome);
     report_.detail = result.detail;
     if (progressHook_) progressHook_(report_);
-    if (result.status != kTransferComplete) return fail("SendFile: " + result.detail);
+    if (result.outcome != XmodemOutcome::complete) return fail("SendFile: " + result.detail);
     return true;
 }
 
