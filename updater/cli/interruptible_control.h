@@ -30,7 +30,7 @@ public:
     bool setSendFileName(std::string_view path) override { return inner_.setSendFileName(path); }
     std::optional<std::string> sendFileName() const override { return inner_.sendFileName(); }
     bool sendFile() override;
-    std::optional<std::int16_t> transferStatus() const override { return inner_.transferStatus(); }
+    std::optional<TransferStatus> transferStatus() const override { return inner_.transferStatus(); }
     bool setInputLength(std::int16_t value) override { return inner_.setInputLength(value); }
     bool setHandshaking(std::int32_t value) override { return inner_.setHandshaking(value); }
     bool setInputBufferSize(std::int16_t value) override { return inner_.setInputBufferSize(value); }

@@ -145,9 +145,9 @@ PortAttempt PortUpload::run(const PortSinks& sinks) {
         case Phase::waking: message = "interrupted while waking the controller; port closed"; break;
         case Phase::waiting: message = "interrupted while waiting for the bootloader; port closed"; break;
         case Phase::sending:
-            if (transfer.status == kTransferAborted)
+            if (transfer.status == TransferStatus::aborted)
                 message = "interrupted during the transfer; cancel sent to the controller, port closed";
-            else if (transfer.status == kTransferComplete)
+            else if (transfer.status == TransferStatus::complete)
                 message = "interrupted as the transfer ended; not counted as a success, port closed";
             else
                 message = "interrupted before the transfer began; port closed";

@@ -11,19 +11,19 @@ namespace qz {
 
 std::string win32ComDeviceName(int port) { return "\\\\.\\COM" + std::to_string(port); }
 
-std::string_view transferStatusText(std::int16_t status) {
+std::string_view transferStatusText(TransferStatus status) {
     switch (status) {
-    case kTransferNotStarted: return "not started";
-    case kTransferComplete: return "complete";
-    case kTransferCancelled: return "cancelled by the receiver";
-    case kTransferTimedOut: return "timed out";
-    case kTransferTooManyErrors: return "too many errors";
-    case kTransferFileUnreadable: return "file unreadable";
-    case kTransferPortNotOpen: return "port not open";
-    case kTransferLineError: return "line error";
-    case kTransferAborted: return "aborted";
-    default: return "unknown status";
+    case TransferStatus::notStarted: return "not started";
+    case TransferStatus::complete: return "complete";
+    case TransferStatus::cancelled: return "cancelled by the receiver";
+    case TransferStatus::timedOut: return "timed out";
+    case TransferStatus::tooManyErrors: return "too many errors";
+    case TransferStatus::fileUnreadable: return "file unreadable";
+    case TransferStatus::portNotOpen: return "port not open";
+    case TransferStatus::lineError: return "line error";
+    case TransferStatus::aborted: return "aborted";
     }
+    return "unknown status";
 }
 
 // What the XMODEM sender reads: first the bytes received and not yet handed out by Input,
@@ -127,7 +127,7 @@ bool SerialTransferControl::setPortOpen(bool open) {
         const PortStatus status = port_.open(deviceName(), line_, options);
         if (!status.ok()) return fail(status.message());
         received_.clear();
-        transferStatus_ = kTransferNotStarted;
+        transferStatus_ = TransferStatus::notStarted;
         return true;
     }
     if (report_.running && port_.isOpen()) {
@@ -311,7 +311,7 @@ bool SerialTransferControl::setSendFileName(std::string_view path) {
 
 std::optional<std::string> SerialTransferControl::sendFileName() const { return sendFileName_; }
 
-std::optional<std::int16_t> SerialTransferControl::transferStatus() const { return transferStatus_; }
+std::optional<TransferStatus> SerialTransferControl::transferStatus() const { return transferStatus_; }
 
 XmodemOptions SerialTransferControl::xmodemOptions() const {
     const auto milliseconds = [](float seconds) {
@@ -331,16 +331,16 @@ XmodemOptions SerialTransferControl::xmodemOptions() const {
 
 namespace {
 
-TransferStatusCode statusOf(XmodemOutcome outcome) {
+TransferStatus statusOf(XmodemOutcome outcome) {
     switch (outcome) {
-    case XmodemOutcome::complete: return kTransferComplete;
-    case XmodemOutcome::cancelled: return kTransferCancelled;
-    case XmodemOutcome::timedOut: return kTransferTimedOut;
-    case XmodemOutcome::tooManyErrors: return kTransferTooManyErrors;
-    case XmodemOutcome::lineError: return kTransferLineError;
+    case XmodemOutcome::complete: return TransferStatus::complete;
+    case XmodemOutcome::cancelled: return TransferStatus::cancelled;
+    case XmodemOutcome::timedOut: return TransferStatus::timedOut;
+    case XmodemOutcome::tooManyErrors: return TransferStatus::tooManyErrors;
+    case XmodemOutcome::lineError: return TransferStatus::lineError;
     case XmodemOutcome::aborted: break;
     }
-    return kTransferAborted;
+    return TransferStatus::aborted;
 }
 
 // Reads the whole file, or says why not.
@@ -376,14 +376,14 @@ bool SerialTransferControl::sendFile() {
     report_ = TransferReport{};
     report_.fileName = sendFileName_;
     if (!port_.isOpen()) {
-        transferStatus_ = report_.status = kTransferPortNotOpen;
+        transferStatus_ = report_.status = TransferStatus::portNotOpen;
         report_.detail = "SendFile: " + portLabel() + " is not open";
         return fail(report_.detail);
     }
     std::string why;
     const auto image = readImage(sendFileName_, kMaxImageSize, why);
     if (!image) {
-        transferStatus_ = report_.status = kTransferFileUnreadable;
+        transferStatus_ = report_.status = TransferStatus::fileUnreadable;
         report_.detail = "SendFile: " + why;
         return fail(report_.detail);
     }

@@ -15,14 +15,14 @@
 // - Closing gives output still queued the time it takes on the line, then drops it (the
 //   wake-up command sent right before a close still leaves).
 // - SendFile: the file is read whole (at most kMaxImageSize bytes) and sent with XMODEM; the
-//   result is in TransferStatus (TransferStatusCode), its words in lastError() and the
+//   result is in TransferStatus (TransferStatus), its words in lastError() and the
 //   statistics in lastTransfer(). EnableCancel decides whether the receiver's two CAN end the
 //   transfer and whether an abort from this side sends two CAN to the receiver.
 // - UseCrc, ParityReplace, DisplayStatus and the two OnComm thresholds are kept as values; the
 //   receiver chooses the block check, and this control raises no events.
 // - Closing the port while SendFile runs (from a window message handled in the idle hook)
 //   aborts the transfer: two CAN go out first when EnableCancel is set, and SendFile returns
-//   kTransferAborted. The control must not be destroyed while SendFile runs.
+//   TransferStatus::aborted. The control must not be destroyed while SendFile runs.
 
 #include "updater/core/serial_port.h"
 #include "updater/core/transfer_control.h"
@@ -41,22 +41,22 @@ namespace qz {
 std::string win32ComDeviceName(int port);
 
 // Words for a TransferStatus value ("complete", "cancelled by the receiver", ...).
-std::string_view transferStatusText(std::int16_t status);
+std::string_view transferStatusText(TransferStatus status);
 
 // The current or last transfer, as a window shows it.
 struct TransferReport {
-    std::string fileName;                      // SendFileName of that transfer
-    bool running = false;                      // SendFile has not returned yet
-    XmodemProgress progress;                   // blocks, bytes, retries, mode, phase
-    std::int16_t status = kTransferNotStarted; // final status once it has ended
-    std::string detail;                        // what ended it, in words
+    std::string fileName;                               // SendFileName of that transfer
+    bool running = false;                               // SendFile has not returned yet
+    XmodemProgress progress;                            // blocks, bytes, retries, mode, phase
+    TransferStatus status = TransferStatus::notStarted; // final status once it has ended
+    std::string detail;                                 // what ended it, in words
 };
 
 class SerialTransferControl final : public TransferControl {
 public:
     using DeviceNamer = std::function<std::string(int port)>;
 
-    // Images larger than this are refused (kTransferFileUnreadable).
+    // Images larger than this are refused (TransferStatus::fileUnreadable).
     static constexpr std::uintmax_t kMaxImageSize = 32u * 1024 * 1024;
 
     // `port` is the transport (closed); `deviceForPort` turns CommPort into a device name.
@@ -77,7 +77,7 @@ public:
     bool setSendFileName(std::string_view path) override;
     std::optional<std::string> sendFileName() const override;
     bool sendFile() override;
-    std::optional<std::int16_t> transferStatus() const override;
+    std::optional<TransferStatus> transferStatus() const override;
     bool setInputLength(std::int16_t value) override;
     bool setHandshaking(std::int32_t value) override;
     bool setInputBufferSize(std::int16_t value) override;
@@ -189,7 +189,7 @@ private:
     std::int16_t maxErrors_ = 10;
 
     std::string sendFileName_;
-    std::int16_t transferStatus_ = kTransferNotStarted;
+    TransferStatus transferStatus_ = TransferStatus::notStarted;
     std::string received_; // arrived and not yet handed out by Input
     TransferReport report_;
     std::function<void(const TransferReport&)> progressHook_;

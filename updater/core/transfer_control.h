@@ -15,16 +15,16 @@ namespace qz {
 
 // Values read through TransferStatus after SendFile. 1000 means the receiver acknowledged
 // every block and the end of transmission; every other value is a failure.
-enum TransferStatusCode : std::int16_t {
-    kTransferNotStarted = 0,        // SendFile not called since the port was opened
-    kTransferComplete = 1000,       // every block and the EOT acknowledged
-    kTransferCancelled = 1001,      // the receiver sent two CAN in a row
-    kTransferTimedOut = 1002,       // the receiver never started, or stopped answering
-    kTransferTooManyErrors = 1003,  // MaxErrors retries of one block (or of the EOT) used up
-    kTransferFileUnreadable = 1004, // SendFileName missing, a folder, unreadable or too large
-    kTransferPortNotOpen = 1005,    // SendFile called with the port closed
-    kTransferLineError = 1006,      // the port failed while sending
-    kTransferAborted = 1007,        // stopped from this side (window closing, Ctrl-C)
+enum class TransferStatus : std::int16_t {
+    notStarted = 0,        // SendFile not called since the port was opened
+    complete = 1000,       // every block and the EOT acknowledged
+    cancelled = 1001,      // the receiver sent two CAN in a row
+    timedOut = 1002,       // the receiver never started, or stopped answering
+    tooManyErrors = 1003,  // MaxErrors retries of one block (or of the EOT) used up
+    fileUnreadable = 1004, // SendFileName missing, a folder, unreadable or too large
+    portNotOpen = 1005,    // SendFile called with the port closed
+    lineError = 1006,      // the port failed while sending
+    aborted = 1007,        // stopped from this side (window closing, Ctrl-C)
 };
 
 class TransferControl {
@@ -55,7 +55,7 @@ public:
     virtual bool setSendFileName(std::string_view path) = 0;
     virtual std::optional<std::string> sendFileName() const = 0;
     virtual bool sendFile() = 0;
-    virtual std::optional<std::int16_t> transferStatus() const = 0;
+    virtual std::optional<TransferStatus> transferStatus() const = 0;
 
     // Buffer and mode members, given before opening.
     virtual bool setInputLength(std::int16_t value) = 0;

@@ -119,7 +119,7 @@ UploadResult UploadSequence::run() {
     state_.SerialTimer = 0;
 
     const auto status = control_.transferStatus();
-    if (status && *status == kTransferComplete) {
+    if (status && *status == TransferStatus::complete) {
         control_.setPortOpen(false);
         host_.showMessage(kSuccessMessage, kSuccessTitle);
         return finish({UploadOutcome::Success, status});

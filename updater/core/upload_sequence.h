@@ -62,7 +62,7 @@ struct UploadResult {
     UploadOutcome outcome = UploadOutcome::TransferFailed;
     // TransferStatus as read after SendFile (Success and TransferFailed only; empty when the
     // read failed or the transfer was never reached).
-    std::optional<std::int16_t> transferStatus;
+    std::optional<TransferStatus> transferStatus;
 };
 
 struct UploadOptions {

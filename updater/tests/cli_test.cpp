@@ -148,17 +148,18 @@ TEST(ExitCodes, OneCodePerOutcomeAndInterruptWins) {
     EXPECT_EQ(names.size(), std::size(all));
     EXPECT_EQ(exitCode(Outcome::success), 0);
 
-    EXPECT_EQ(outcomeOf({UploadOutcome::Success, kTransferComplete}, false), Outcome::success);
+    EXPECT_EQ(outcomeOf({UploadOutcome::Success, TransferStatus::complete}, false), Outcome::success);
     EXPECT_EQ(outcomeOf({UploadOutcome::PortFailed, std::nullopt}, false), Outcome::portFailed);
     EXPECT_EQ(outcomeOf({UploadOutcome::TimedOut, std::nullopt}, false), Outcome::timedOut);
     EXPECT_EQ(outcomeOf({UploadOutcome::Cancelled, std::nullopt}, false), Outcome::interrupted);
-    EXPECT_EQ(outcomeOf({UploadOutcome::TransferFailed, kTransferCancelled}, false), Outcome::transferFailed);
-    EXPECT_EQ(outcomeOf({UploadOutcome::TransferFailed, kTransferTimedOut}, false), Outcome::transferFailed);
+    EXPECT_EQ(outcomeOf({UploadOutcome::TransferFailed, TransferStatus::cancelled}, false), Outcome::transferFailed);
+    EXPECT_EQ(outcomeOf({UploadOutcome::TransferFailed, TransferStatus::timedOut}, false), Outcome::transferFailed);
     EXPECT_EQ(outcomeOf({UploadOutcome::TransferFailed, std::nullopt}, false), Outcome::transferFailed);
-    EXPECT_EQ(outcomeOf({UploadOutcome::TransferFailed, kTransferFileUnreadable}, false), Outcome::firmwareUnreadable);
-    EXPECT_EQ(outcomeOf({UploadOutcome::TransferFailed, kTransferAborted}, false), Outcome::interrupted);
+    EXPECT_EQ(outcomeOf({UploadOutcome::TransferFailed, TransferStatus::fileUnreadable}, false),
+              Outcome::firmwareUnreadable);
+    EXPECT_EQ(outcomeOf({UploadOutcome::TransferFailed, TransferStatus::aborted}, false), Outcome::interrupted);
     // After Ctrl-C nothing counts as success, not even a transfer that just completed.
-    EXPECT_EQ(outcomeOf({UploadOutcome::Success, kTransferComplete}, true), Outcome::interrupted);
+    EXPECT_EQ(outcomeOf({UploadOutcome::Success, TransferStatus::complete}, true), Outcome::interrupted);
     EXPECT_EQ(outcomeOf({UploadOutcome::PortFailed, std::nullopt}, true), Outcome::interrupted);
 
     // Several ports: the shared failure, else the mixed one; Ctrl-C on any port wins.
@@ -308,7 +309,7 @@ TEST(JsonResult, EscapesAndReportsEveryField) {
     report.bytesTotal = 1000;
     report.blocksTotal = 8;
     report.transfer = progressAt(3, 8, 1000, 2);
-    report.transferStatus = kTransferCancelled;
+    report.transferStatus = TransferStatus::cancelled;
     report.seconds = 2.5;
     report.transferSeconds = 1.25;
     EXPECT_EQ(jsonResult(report), "{\"outcome\":\"transfer_failed\",\"exit_code\":6,"

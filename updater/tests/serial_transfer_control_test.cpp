@@ -126,7 +126,7 @@ TEST_F(ControlTest, DesignTimeState) {
     EXPECT_FLOAT_EQ(control.packetTimeout(), 1.0f);
     EXPECT_EQ(control.padCharacter(), 26);
     EXPECT_EQ(control.maxErrors(), 10);
-    EXPECT_EQ(control.transferStatus(), kTransferNotStarted);
+    EXPECT_EQ(control.transferStatus(), TransferStatus::notStarted);
     EXPECT_EQ(control.lastError(), "");
     EXPECT_EQ(control.portStateText(), "COM1 closed");
 }
@@ -178,7 +178,7 @@ TEST_F(ControlTest, MembersThatNeedTheLineFailWhileClosed) {
     EXPECT_NE(control.lastError().find("COM1"), std::string::npos);
     EXPECT_FALSE(control.input().has_value());
     EXPECT_FALSE(control.sendFile());
-    EXPECT_EQ(control.transferStatus(), kTransferPortNotOpen);
+    EXPECT_EQ(control.transferStatus(), TransferStatus::portNotOpen);
     EXPECT_TRUE(port.written.empty());
 }
 
@@ -300,7 +300,7 @@ TEST_F(SendFileTest, SendsTheFileAndKeepsItsStatistics) {
     });
 
     EXPECT_TRUE(control.sendFile()) << control.lastError();
-    EXPECT_EQ(control.transferStatus(), kTransferComplete);
+    EXPECT_EQ(control.transferStatus(), TransferStatus::complete);
     const TransferReport& last = control.lastTransfer();
     EXPECT_FALSE(last.running);
     EXPECT_EQ(last.fileName, file);
@@ -319,7 +319,7 @@ TEST_F(SendFileTest, SendsTheFileAndKeepsItsStatistics) {
     // Opening again starts from "not started".
     control.setPortOpen(false);
     control.setPortOpen(true);
-    EXPECT_EQ(control.transferStatus(), kTransferNotStarted);
+    EXPECT_EQ(control.transferStatus(), TransferStatus::notStarted);
 }
 
 TEST_F(SendFileTest, UnreadableFileIsRefusedBeforeAnythingIsSent) {
@@ -327,7 +327,7 @@ TEST_F(SendFileTest, UnreadableFileIsRefusedBeforeAnythingIsSent) {
     for (const std::string& name : {std::string(), (directory / "missing.bin").string(), directory.string()}) {
         control.setSendFileName(name);
         EXPECT_FALSE(control.sendFile());
-        EXPECT_EQ(control.transferStatus(), kTransferFileUnreadable) << name;
+        EXPECT_EQ(control.transferStatus(), TransferStatus::fileUnreadable) << name;
     }
     EXPECT_TRUE(port.written.empty());
 }
@@ -339,12 +339,12 @@ TEST_F(SendFileTest, ReceiversCancelEndsTheTransferOnlyWithEnableCancel) {
     port.arrive("C");
     ASSERT_TRUE(control.setEnableCancel(true));
     EXPECT_FALSE(control.sendFile());
-    EXPECT_EQ(control.transferStatus(), kTransferCancelled);
+    EXPECT_EQ(control.transferStatus(), TransferStatus::cancelled);
 
     port.arrive("C");
     ASSERT_TRUE(control.setEnableCancel(false));
     EXPECT_FALSE(control.sendFile());
-    EXPECT_EQ(control.transferStatus(), kTransferTimedOut);
+    EXPECT_EQ(control.transferStatus(), TransferStatus::timedOut);
 }
 
 TEST_F(SendFileTest, ClosingThePortFromTheIdleHookAbortsAndTellsTheReceiver) {
@@ -358,7 +358,7 @@ TEST_F(SendFileTest, ClosingThePortFromTheIdleHookAbortsAndTellsTheReceiver) {
         return IdleAction::proceed;
     });
     EXPECT_FALSE(control.sendFile());
-    EXPECT_EQ(control.transferStatus(), kTransferAborted);
+    EXPECT_EQ(control.transferStatus(), TransferStatus::aborted);
     EXPECT_EQ(control.portOpen(), false);
     ASSERT_FALSE(port.written.empty());
     EXPECT_EQ(port.written.back(), (std::vector<std::uint8_t>{kCan, kCan}));
@@ -374,7 +374,7 @@ TEST_F(SendFileTest, RequestedAbortStopsAtTheNextWait) {
         return IdleAction::proceed;
     });
     EXPECT_FALSE(control.sendFile());
-    EXPECT_EQ(control.transferStatus(), kTransferAborted);
+    EXPECT_EQ(control.transferStatus(), TransferStatus::aborted);
     // Without EnableCancel the receiver is not sent CAN.
     for (const auto& bytes : port.written) EXPECT_NE(bytes, (std::vector<std::uint8_t>{kCan, kCan}));
     EXPECT_EQ(control.portOpen(), true);

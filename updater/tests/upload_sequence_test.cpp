@@ -105,7 +105,7 @@ TEST_F(UploadTest, SuccessfulUploadGivesEveryMemberAndTextInOrder) {
     });
     EXPECT_EQ(h.log.entries, expected);
     EXPECT_EQ(result.outcome, UploadOutcome::Success);
-    EXPECT_EQ(result.transferStatus, std::optional<std::int16_t>(1000));
+    EXPECT_EQ(result.transferStatus, std::optional(TransferStatus::complete));
     expectIdle();
 }
 
@@ -179,10 +179,10 @@ TEST_F(UploadTest, WithoutAFileThePortIsOpenedAndClosedAndNothingIsSent) {
 
 TEST_F(UploadTest, FailedTransferShowsNoMessageAndReturnsToIdle) {
     h.control.queueInput("%");
-    h.control.statusAfterSend = kTransferCancelled;
+    h.control.statusAfterSend = TransferStatus::cancelled;
     const UploadResult result = h.window.UpLoadClick();
     EXPECT_EQ(result.outcome, UploadOutcome::TransferFailed);
-    EXPECT_EQ(result.transferStatus, std::optional<std::int16_t>(kTransferCancelled));
+    EXPECT_EQ(result.transferStatus, std::optional(TransferStatus::cancelled));
     EXPECT_TRUE(h.log.withPrefix("message ").empty());
     const std::size_t status = h.log.find("TransferStatus?");
     const std::vector<std::string> tail(h.log.entries.begin() + static_cast<std::ptrdiff_t>(status) + 1,

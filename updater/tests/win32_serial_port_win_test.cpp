@@ -190,7 +190,7 @@ TEST_P(RxLineTest, ImageArrivesByteExact) {
     fs::remove(file);
 
     EXPECT_TRUE(sent) << control.lastError();
-    EXPECT_EQ(control.transferStatus(), kTransferComplete);
+    EXPECT_EQ(control.transferStatus(), TransferStatus::complete);
     EXPECT_EQ(control.lastTransfer().progress.mode, param.crc ? XmodemMode::crc16 : XmodemMode::checksum);
     // rx has closed the file before it acknowledged the end.
     std::ifstream in(received, std::ios::binary);

@@ -81,7 +81,7 @@ TEST_P(RxTest, ImageArrivesByteExact) {
     const std::string rxLog((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
 
     EXPECT_TRUE(sent) << control.lastError() << "\nrx said: " << rxLog;
-    EXPECT_EQ(control.transferStatus(), kTransferComplete);
+    EXPECT_EQ(control.transferStatus(), TransferStatus::complete);
     EXPECT_EQ(rxStatus, 0) << rxLog;
     const TransferReport& report = control.lastTransfer();
     EXPECT_EQ(report.progress.mode, param.crc ? XmodemMode::crc16 : XmodemMode::checksum);

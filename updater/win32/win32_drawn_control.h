@@ -31,7 +31,7 @@ public:
     bool setSendFileName(std::string_view path) override { return control_.setSendFileName(path); }
     std::optional<std::string> sendFileName() const override { return control_.sendFileName(); }
     bool sendFile() override;
-    std::optional<std::int16_t> transferStatus() const override { return control_.transferStatus(); }
+    std::optional<TransferStatus> transferStatus() const override { return control_.transferStatus(); }
     bool setInputLength(std::int16_t value) override { return control_.setInputLength(value); }
     bool setHandshaking(std::int32_t value) override { return control_.setHandshaking(value); }
     bool setInputBufferSize(std::int16_t value) override { return control_.setInputBufferSize(value); }

@@ -42,7 +42,7 @@ std::optional<std::string> RecordingControl::settings() const {
 
 bool RecordingControl::setPortOpen(bool open) {
     if (!call("PortOpen", open ? "PortOpen=1" : "PortOpen=0")) return false;
-    if (open && !open_) status_ = kTransferNotStarted;
+    if (open && !open_) status_ = TransferStatus::notStarted;
     open_ = open;
     return true;
 }
@@ -84,11 +84,11 @@ std::optional<std::string> RecordingControl::sendFileName() const {
 bool RecordingControl::sendFile() {
     if (!call("SendFile", "SendFile")) return false;
     if (onSendFile) onSendFile();
-    status_ = open_ ? statusAfterSend : static_cast<std::int16_t>(kTransferPortNotOpen);
-    return status_ == kTransferComplete;
+    status_ = open_ ? statusAfterSend : TransferStatus::portNotOpen;
+    return status_ == TransferStatus::complete;
 }
 
-std::optional<std::int16_t> RecordingControl::transferStatus() const {
+std::optional<TransferStatus> RecordingControl::transferStatus() const {
     if (!call("TransferStatus", "TransferStatus?")) return std::nullopt;
     return status_;
 }

@@ -30,7 +30,7 @@ public:
     std::function<std::string()> inputSource;
     // Runs inside SendFile (e.g. to advance a fake clock).
     std::function<void()> onSendFile;
-    std::int16_t statusAfterSend = kTransferComplete;
+    TransferStatus statusAfterSend = TransferStatus::complete;
 
     bool isOpen() const { return open_; }
     const std::string& currentSettings() const { return settings_; }
@@ -46,7 +46,7 @@ public:
     bool setSendFileName(std::string_view path) override;
     std::optional<std::string> sendFileName() const override;
     bool sendFile() override;
-    std::optional<std::int16_t> transferStatus() const override;
+    std::optional<TransferStatus> transferStatus() const override;
     bool setInputLength(std::int16_t value) override;
     bool setHandshaking(std::int32_t value) override;
     bool setInputBufferSize(std::int16_t value) override;
@@ -69,7 +69,7 @@ private:
     std::int16_t port_ = 1;
     std::string settings_ = "9600, N, 8, 1";
     std::string sendFileName_;
-    std::int16_t status_ = kTransferNotStarted;
+    TransferStatus status_ = TransferStatus::notStarted;
 };
 
 } // namespace qz::test
