@@ -21,8 +21,8 @@ public:
 
     bool setCommPort(std::int16_t port) override { return inner_.setCommPort(port); }
     std::optional<std::int16_t> commPort() const override { return inner_.commPort(); }
-    bool setSettings(std::string_view text) override { return inner_.setSettings(text); }
-    std::optional<std::string> settings() const override { return inner_.settings(); }
+    bool setSettings(const LineSettings& line) override { return inner_.setSettings(line); }
+    std::optional<LineSettings> settings() const override { return inner_.settings(); }
     bool setPortOpen(bool open) override;
     std::optional<bool> portOpen() const override { return inner_.portOpen(); }
     bool output(std::string_view text) override;

@@ -56,9 +56,7 @@ private:
 };
 
 SerialTransferControl::SerialTransferControl(SerialPort& port, DeviceNamer deviceForPort)
-    : port_(port), deviceForPort_(std::move(deviceForPort)) {
-    line_ = *parseLineSettings(settingsText_).settings;
-}
+    : port_(port), deviceForPort_(std::move(deviceForPort)) {}
 
 SerialTransferControl::~SerialTransferControl() { closePort(); }
 
@@ -99,21 +97,19 @@ std::string SerialTransferControl::portStateText() const {
     return portLabel() + " open at " + formatLineSettings(line_);
 }
 
-bool SerialTransferControl::setSettings(std::string_view text) {
-    const LineSettingsParse parsed = parseLineSettings(text);
-    if (!parsed.settings) return fail(parsed.error);
+bool SerialTransferControl::setSettings(const LineSettings& line) {
+    if (std::string error = lineSettingsError(line); !error.empty()) return fail(std::move(error));
     // The open line is re-programmed only when the settings change: re-programming a UART
     // while output is still leaving can garble it.
-    if (port_.isOpen() && *parsed.settings != line_) {
-        const PortStatus status = port_.reconfigure(*parsed.settings);
+    if (port_.isOpen() && line != line_) {
+        const PortStatus status = port_.reconfigure(line);
         if (!status.ok()) return fail(status.message());
     }
-    line_ = *parsed.settings;
-    settingsText_ = std::string(text);
+    line_ = line;
     return true;
 }
 
-std::optional<std::string> SerialTransferControl::settings() const { return settingsText_; }
+std::optional<LineSettings> SerialTransferControl::settings() const { return line_; }
 
 bool SerialTransferControl::setPortOpen(bool open) {
     if (open) {

@@ -5,9 +5,8 @@
 //
 // Choices where the members leave room:
 // - CommPort takes 1 to 255 and, like the buffer sizes, only while the port is closed.
-// - Settings keeps the text as given; a text that does not parse, or that the open port refuses,
-//   leaves the line and the text as they were. The open port is re-programmed only when the
-//   settings differ from its present ones.
+// - Settings that no UART can produce, or that the open port refuses, leave the line as it was.
+//   The open port is re-programmed only when the settings differ from its present ones.
 // - Input returns everything received (or at most InputLength bytes when that is not 0) and
 //   removes it; NullDiscard drops NUL bytes as they arrive. InputMode 0 (text) and 1 (binary)
 //   return the same bytes here.
@@ -68,8 +67,8 @@ public:
     // TransferControl
     bool setCommPort(std::int16_t port) override;
     std::optional<std::int16_t> commPort() const override;
-    bool setSettings(std::string_view text) override;
-    std::optional<std::string> settings() const override;
+    bool setSettings(const LineSettings& line) override;
+    std::optional<LineSettings> settings() const override;
     bool setPortOpen(bool open) override;
     std::optional<bool> portOpen() const override;
     bool output(std::string_view text) override;
@@ -166,8 +165,7 @@ private:
     std::string lastError_;
 
     std::int16_t commPort_ = 1;
-    std::string settingsText_ = "9600, N, 8, 1";
-    LineSettings line_;
+    LineSettings line_; // 9600, N, 8, 1
     std::int32_t handshaking_ = 0;
     std::int16_t inputBufferSize_ = 1024;
     std::int16_t outputBufferSize_ = 512;

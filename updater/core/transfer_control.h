@@ -1,10 +1,12 @@
 #pragma once
 // The serial transfer control: owns one COM port, sends text at once, hands back what arrived,
 // and sends a whole file with XMODEM. Its members are the ones the updater drives, in the
-// updater's own terms (port number, "baud,parity,data,stop" settings text, 16/32-bit values).
+// updater's own terms (port number, line settings, 16/32-bit values).
 //
 // Every member can fail and says so (false / empty optional, with lastError() telling why), so
 // that a caller can either skip the failing step and go on, or stop at it.
+
+#include "updater/core/line_settings.h"
 
 #include <cstdint>
 #include <optional>
@@ -35,11 +37,10 @@ public:
     virtual bool setCommPort(std::int16_t port) = 0;
     virtual std::optional<std::int16_t> commPort() const = 0;
 
-    // Line settings text: "baud,parity,data,stop" with optional blanks ("19200, N, 8, 1").
-    // A malformed or unsupported text is refused and the line stays as it was; on an open port
-    // a valid text reconfigures the line at once.
-    virtual bool setSettings(std::string_view text) = 0;
-    virtual std::optional<std::string> settings() const = 0;
+    // Line settings. Settings a UART cannot produce are refused and the line stays as it was;
+    // on an open port valid settings reconfigure the line at once.
+    virtual bool setSettings(const LineSettings& line) = 0;
+    virtual std::optional<LineSettings> settings() const = 0;
 
     // True opens the port (fails if missing or in use; true when open keeps it open),
     // false closes it (never blocks).

@@ -3,9 +3,12 @@
 namespace qz {
 
 namespace {
-constexpr std::string_view kWakeSettings1 = "9600,n,8,1";
-constexpr std::string_view kListenSettings = "57600,n,8,1";
-constexpr std::string_view kWakeSettings3 = "19200,n,8,1";
+// Every step runs the line with 8 data bits, no parity and 1 stop bit.
+constexpr LineSettings line8N1(std::uint32_t baud) { return {baud, Parity::none, 8, StopBits::one}; }
+constexpr LineSettings kOpenLine = line8N1(19200);
+constexpr LineSettings kWakeLine1 = line8N1(9600);
+constexpr LineSettings kListenLine = line8N1(57600);
+constexpr LineSettings kWakeLine3 = line8N1(19200);
 constexpr std::uint32_t kShortPauseMs = 100;
 } // namespace
 
@@ -27,10 +30,9 @@ bool UploadSequence::OpenSerialPort() {
         const auto isOpen = control_.portOpen();
         if (!isOpen) return false;
         if (*isOpen) return true; // already open: keeps its settings
-        return control_.setCommPort(state_.ComPort) && control_.setSettings(kOpenSettings) &&
-               control_.setInputLength(0) && control_.setHandshaking(0) && control_.setInputBufferSize(1024) &&
-               control_.setOutputBufferSize(1024) && control_.setInputMode(0) && control_.setPortOpen(true) &&
-               control_.setEnableCancel(true);
+        return control_.setCommPort(state_.ComPort) && control_.setSettings(kOpenLine) && control_.setInputLength(0) &&
+               control_.setHandshaking(0) && control_.setInputBufferSize(1024) && control_.setOutputBufferSize(1024) &&
+               control_.setInputMode(0) && control_.setPortOpen(true) && control_.setEnableCancel(true);
     }();
     if (opened) return true;
 
@@ -47,15 +49,15 @@ bool UploadSequence::OpenSerialPort() {
 }
 
 // Close, line settings, open: the start of every pass and of the listen.
-void UploadSequence::reopen(std::string_view settings) {
+void UploadSequence::reopen(const LineSettings& line) {
     control_.setPortOpen(false);
     control_.setHandshaking(0);
-    control_.setSettings(settings);
+    control_.setSettings(line);
     control_.setPortOpen(true);
 }
 
-void UploadSequence::wakePass(std::string_view settings, bool pauseFirst, bool pauseLast) {
-    reopen(settings);
+void UploadSequence::wakePass(const LineSettings& line, bool pauseFirst, bool pauseLast) {
+    reopen(line);
     if (pauseFirst) host_.sleep(kShortPauseMs);
     control_.output("\r");
     host_.sleep(kShortPauseMs);
@@ -78,12 +80,12 @@ UploadResult UploadSequence::run() {
     if (state_.FileToUpLoad.empty()) return finish({UploadOutcome::NoFile, std::nullopt});
 
     if (options_.wake) {
-        wakePass(kWakeSettings1, true, false);
-        wakePass(kListenSettings, false, false);
-        wakePass(kWakeSettings3, false, true);
+        wakePass(kWakeLine1, true, false);
+        wakePass(kListenLine, false, false);
+        wakePass(kWakeLine3, false, true);
     }
 
-    reopen(kListenSettings);
+    reopen(kListenLine);
     std::string received;
     host_.showStatus(kStatusWaiting);
     host_.sleep(options_.listenPauseMs);
@@ -111,7 +113,7 @@ UploadResult UploadSequence::run() {
     host_.showStatus(kStatusUploadStarted);
     state_.SerialTimer = 0;
     received.clear();
-    control_.setSettings(kListenSettings);
+    control_.setSettings(kListenLine);
     control_.setPortOpen(true);
     control_.setSendFileName(state_.FileToUpLoad);
     control_.sendFile();

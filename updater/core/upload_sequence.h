@@ -78,7 +78,6 @@ struct UploadOptions {
 };
 
 // Fixed texts of the sequence.
-inline constexpr std::string_view kOpenSettings = "19200, N, 8, 1";
 inline constexpr std::string_view kWakeCommand = "7*450263\r";
 inline constexpr std::string_view kStatusIdle = "Status: Idle";
 inline constexpr std::string_view kStatusWaiting = "Status: Waiting for Bootloader Start Character";
@@ -98,14 +97,14 @@ public:
     // The whole sequence (the click on UpLoad). Returns when the window is idle again.
     UploadResult run();
 
-    // Opens the port numbered ComPort at "19200, N, 8, 1" with the buffer settings; an open
-    // port counts as opened. On failure: the message, PortError, the controls enabled,
-    // "Status: Idle", Timer1 disabled, and false.
+    // Opens the port numbered ComPort at 19200 baud (8 data bits, no parity, 1 stop bit) with
+    // the buffer settings; an open port counts as opened. On failure: the message, PortError,
+    // the controls enabled, "Status: Idle", Timer1 disabled, and false.
     bool OpenSerialPort();
 
 private:
-    void wakePass(std::string_view settings, bool pauseFirst, bool pauseLast);
-    void reopen(std::string_view settings);
+    void wakePass(const LineSettings& line, bool pauseFirst, bool pauseLast);
+    void reopen(const LineSettings& line);
     UploadResult finish(UploadResult result);
 
     TransferControl& control_;

@@ -518,7 +518,7 @@ TEST_F(DrawnControlTest, TheAreaFollowsThePortAndATransfer) {
     drawn.refresh();
     EXPECT_EQ(areaText(), "COM1 closed");
     ASSERT_TRUE(drawn.setCommPort(3));
-    ASSERT_TRUE(drawn.setSettings("57600,n,8,1"));
+    ASSERT_TRUE(drawn.setSettings({57600, Parity::none, 8, StopBits::one}));
     ASSERT_TRUE(drawn.setPortOpen(true));
     EXPECT_EQ(areaText().rfind("COM3 open", 0), 0u) << areaText();
 

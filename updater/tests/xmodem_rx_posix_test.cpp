@@ -68,7 +68,7 @@ TEST_P(RxTest, ImageArrivesByteExact) {
     PosixSerialPort port;
     SerialTransferControl control(port, win32ComDeviceName);
     control.setDevicePath(rx.slavePath());
-    ASSERT_TRUE(control.setSettings("57600,n,8,1"));
+    ASSERT_TRUE(control.setSettings({57600, Parity::none, 8, StopBits::one}));
     ASSERT_TRUE(control.setEnableCancel(true));
     ASSERT_TRUE(control.setStartTimeout(15.0f));
     ASSERT_TRUE(control.setPortOpen(true)) << control.lastError();

@@ -43,8 +43,8 @@ bool DrawnTransferControl::setCommPort(std::int16_t port) {
     return ok;
 }
 
-bool DrawnTransferControl::setSettings(std::string_view text) {
-    const bool ok = control_.setSettings(text);
+bool DrawnTransferControl::setSettings(const LineSettings& line) {
+    const bool ok = control_.setSettings(line);
     refresh();
     return ok;
 }

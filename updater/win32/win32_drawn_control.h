@@ -22,8 +22,8 @@ public:
 
     bool setCommPort(std::int16_t port) override;
     std::optional<std::int16_t> commPort() const override { return control_.commPort(); }
-    bool setSettings(std::string_view text) override;
-    std::optional<std::string> settings() const override { return control_.settings(); }
+    bool setSettings(const LineSettings& line) override;
+    std::optional<LineSettings> settings() const override { return control_.settings(); }
     bool setPortOpen(bool open) override;
     std::optional<bool> portOpen() const override { return control_.portOpen(); }
     bool output(std::string_view text) override { return control_.output(text); }

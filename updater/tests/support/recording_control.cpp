@@ -29,13 +29,13 @@ std::optional<std::int16_t> RecordingControl::commPort() const {
     return port_;
 }
 
-bool RecordingControl::setSettings(std::string_view text) {
-    if (!call("Settings", "Settings=" + std::string(text))) return false;
-    settings_ = std::string(text);
+bool RecordingControl::setSettings(const LineSettings& line) {
+    if (!call("Settings", "Settings=" + formatLineSettings(line))) return false;
+    settings_ = line;
     return true;
 }
 
-std::optional<std::string> RecordingControl::settings() const {
+std::optional<LineSettings> RecordingControl::settings() const {
     if (!call("Settings", "Settings?")) return std::nullopt;
     return settings_;
 }

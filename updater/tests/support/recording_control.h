@@ -33,12 +33,11 @@ public:
     TransferStatus statusAfterSend = TransferStatus::complete;
 
     bool isOpen() const { return open_; }
-    const std::string& currentSettings() const { return settings_; }
 
     bool setCommPort(std::int16_t port) override;
     std::optional<std::int16_t> commPort() const override;
-    bool setSettings(std::string_view text) override;
-    std::optional<std::string> settings() const override;
+    bool setSettings(const LineSettings& line) override;
+    std::optional<LineSettings> settings() const override;
     bool setPortOpen(bool open) override;
     std::optional<bool> portOpen() const override;
     bool output(std::string_view text) override;
@@ -67,7 +66,7 @@ private:
     std::deque<std::string> inputs_;
     bool open_ = false;
     std::int16_t port_ = 1;
-    std::string settings_ = "9600, N, 8, 1";
+    LineSettings settings_;
     std::string sendFileName_;
     TransferStatus status_ = TransferStatus::notStarted;
 };
