@@ -81,8 +81,6 @@ bool SerialTransferControl::setCommPort(std::int16_t port) {
     return true;
 }
 
-std::optional<std::int16_t> SerialTransferControl::commPort() const { return commPort_; }
-
 std::string SerialTransferControl::deviceName() const {
     if (!devicePath_.empty()) return devicePath_;
     return deviceForPort_ ? deviceForPort_(commPort_) : win32ComDeviceName(commPort_);
@@ -109,15 +107,11 @@ bool SerialTransferControl::setSettings(const LineSettings& line) {
     return true;
 }
 
-std::optional<LineSettings> SerialTransferControl::settings() const { return line_; }
-
 bool SerialTransferControl::setPortOpen(bool open) {
     if (open) {
         if (port_.isOpen()) return true;
         PortOptions options;
         options.handshaking = static_cast<Handshaking>(handshaking_);
-        options.dtr = dtrEnable_;
-        options.rts = rtsEnable_;
         options.inputBufferSize = static_cast<std::size_t>(inputBufferSize_);
         options.outputBufferSize = static_cast<std::size_t>(outputBufferSize_);
         const PortStatus status = port_.open(deviceName(), line_, options);
@@ -166,24 +160,6 @@ bool SerialTransferControl::setOutputBufferSize(std::int16_t value) {
     if (value < 1) return fail("OutputBufferSize must be at least 1");
     if (!requireClosed("OutputBufferSize")) return false;
     outputBufferSize_ = value;
-    return true;
-}
-
-bool SerialTransferControl::setDtrEnable(bool value) {
-    if (port_.isOpen()) {
-        const PortStatus status = port_.setDtr(value);
-        if (!status.ok()) return fail(status.message());
-    }
-    dtrEnable_ = value;
-    return true;
-}
-
-bool SerialTransferControl::setRtsEnable(bool value) {
-    if (port_.isOpen() && handshaking_ < 2) {
-        const PortStatus status = port_.setRts(value);
-        if (!status.ok()) return fail(status.message());
-    }
-    rtsEnable_ = value;
     return true;
 }
 
@@ -249,36 +225,11 @@ bool SerialTransferControl::setEnableCancel(bool value) {
     return true;
 }
 
-bool SerialTransferControl::setParityReplace(std::string_view value) {
-    if (value.size() > 1) return fail("ParityReplace is one character or empty");
-    parityReplace_ = std::string(value);
-    return true;
-}
-
-bool SerialTransferControl::setOnCommReceiveThreshold(std::int16_t value) {
-    if (value < 0) return fail("RThreshold must not be negative");
-    receiveThreshold_ = value;
-    return true;
-}
-
-bool SerialTransferControl::setOnCommSendThreshold(std::int16_t value) {
-    if (value < 0) return fail("SThreshold must not be negative");
-    sendThreshold_ = value;
-    return true;
-}
-
 // --- file transfer ------------------------------------------------------------------------
 
 bool SerialTransferControl::setPacketTimeout(float seconds) {
     if (!(seconds >= 0.1f && seconds <= 60.0f)) return fail("PacketTimeout must be 0.1 to 60 seconds");
     packetTimeout_ = seconds;
-    return true;
-}
-
-bool SerialTransferControl::setEotTimeout(float seconds) {
-    if (!(seconds >= 0.1f && seconds <= 60.0f))
-        return fail("the end-of-transmission time-out must be 0.1 to 60 seconds");
-    eotTimeout_ = seconds;
     return true;
 }
 
@@ -305,18 +256,15 @@ bool SerialTransferControl::setSendFileName(std::string_view path) {
     return true;
 }
 
-std::optional<std::string> SerialTransferControl::sendFileName() const { return sendFileName_; }
-
 std::optional<TransferStatus> SerialTransferControl::transferStatus() const { return transferStatus_; }
 
 XmodemOptions SerialTransferControl::xmodemOptions() const {
     const auto milliseconds = [](float seconds) {
         return std::chrono::milliseconds(static_cast<long long>(seconds * 1000.0f + 0.5f));
     };
-    XmodemOptions options;
+    XmodemOptions options; // the wait for the answer to the EOT stays the sender's 3 s
     options.packetTimeout = milliseconds(packetTimeout_);
     options.startTimeout = milliseconds(startTimeout_);
-    options.eotTimeout = milliseconds(eotTimeout_);
     options.maxErrors = maxErrors_;
     options.eotAttempts = maxErrors_;
     options.padCharacter = static_cast<std::uint8_t>(padCharacter_);

@@ -17,8 +17,7 @@
 //   result is in TransferStatus (TransferStatus), its words in lastError() and the
 //   statistics in lastTransfer(). EnableCancel decides whether the receiver's two CAN end the
 //   transfer and whether an abort from this side sends two CAN to the receiver.
-// - UseCrc, ParityReplace, DisplayStatus and the two OnComm thresholds are kept as values; the
-//   receiver chooses the block check, and this control raises no events.
+// - The receiver chooses the block check. DTR is raised and RTS lowered while the port is open.
 // - Closing the port while SendFile runs (from a window message handled in the idle hook)
 //   aborts the transfer: two CAN go out first when EnableCancel is set, and SendFile returns
 //   TransferStatus::aborted. The control must not be destroyed while SendFile runs.
@@ -66,15 +65,12 @@ public:
 
     // TransferControl
     bool setCommPort(std::int16_t port) override;
-    std::optional<std::int16_t> commPort() const override;
     bool setSettings(const LineSettings& line) override;
-    std::optional<LineSettings> settings() const override;
     bool setPortOpen(bool open) override;
     std::optional<bool> portOpen() const override;
     bool output(std::string_view text) override;
     std::optional<std::string> input() override;
     bool setSendFileName(std::string_view path) override;
-    std::optional<std::string> sendFileName() const override;
     bool sendFile() override;
     std::optional<TransferStatus> transferStatus() const override;
     bool setInputLength(std::int16_t value) override;
@@ -87,6 +83,8 @@ public:
     std::string lastError() const override;
 
     // Further members, with their design-time values.
+    std::int16_t commPort() const { return commPort_; }                 // 1
+    const LineSettings& settings() const { return line_; }              // 9600, N, 8, 1
     std::int16_t inputLength() const { return inputLength_; }           // 0
     std::int32_t handshaking() const { return handshaking_; }           // 0
     std::int16_t inputBufferSize() const { return inputBufferSize_; }   // 1024
@@ -98,9 +96,6 @@ public:
     // Seconds to wait for the answer to a block before sending it again (0.1 to 60).
     bool setPacketTimeout(float seconds);
     float packetTimeout() const { return packetTimeout_; } // 1.0
-    // Seconds to wait for the answer to the end of transmission (0.1 to 60).
-    bool setEotTimeout(float seconds);
-    float eotTimeout() const { return eotTimeout_; } // 3.0
     // Seconds to wait for the receiver's first request (1 to 600).
     bool setStartTimeout(float seconds);
     float startTimeout() const { return startTimeout_; } // 30.0
@@ -110,27 +105,6 @@ public:
     // Failed attempts at one block (and EOTs sent) before the transfer ends (1 to 100).
     bool setMaxErrors(std::int16_t value);
     std::int16_t maxErrors() const { return maxErrors_; } // 10
-    // DTR and RTS while the port is open; applied at once on an open port.
-    bool setDtrEnable(bool value);
-    bool dtrEnable() const { return dtrEnable_; } // true
-    bool setRtsEnable(bool value);
-    bool rtsEnable() const { return rtsEnable_; } // false
-    bool setUseCrc(bool value) {
-        useCrc_ = value;
-        return true;
-    }
-    bool useCrc() const { return useCrc_; } // false
-    bool setDisplayStatus(bool value) {
-        displayStatus_ = value;
-        return true;
-    }
-    bool displayStatus() const { return displayStatus_; } // true
-    bool setParityReplace(std::string_view value);
-    const std::string& parityReplace() const { return parityReplace_; } // "?"
-    bool setOnCommReceiveThreshold(std::int16_t value);
-    std::int16_t onCommReceiveThreshold() const { return receiveThreshold_; } // 0
-    bool setOnCommSendThreshold(std::int16_t value);
-    std::int16_t onCommSendThreshold() const { return sendThreshold_; } // 0
 
     // Device naming: an explicit device path (a command-line tool's "/dev/ttyUSB0") wins over
     // the name made from CommPort; empty goes back to CommPort.
@@ -147,7 +121,6 @@ public:
     void setIdleHook(std::function<IdleAction()> hook) { idleHook_ = std::move(hook); }
     // Stops a running transfer at its next wait. Safe from a signal handler or another thread.
     void requestAbort() noexcept { abortRequested_.store(true); }
-    bool transferRunning() const { return report_.running; }
     const TransferReport& lastTransfer() const { return report_; }
 
 private:
@@ -173,16 +146,8 @@ private:
     std::int32_t inputMode_ = 0;
     bool nullDiscard_ = false;
     bool enableCancel_ = false;
-    bool dtrEnable_ = true;
-    bool rtsEnable_ = false;
-    bool useCrc_ = false;
-    bool displayStatus_ = true;
-    std::string parityReplace_ = "?";
-    std::int16_t receiveThreshold_ = 0;
-    std::int16_t sendThreshold_ = 0;
     float packetTimeout_ = 1.0f;
     float startTimeout_ = 30.0f;
-    float eotTimeout_ = 3.0f;
     std::int16_t padCharacter_ = 26;
     std::int16_t maxErrors_ = 10;
 

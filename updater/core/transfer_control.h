@@ -35,12 +35,10 @@ public:
 
     // Port number used by the next open (1 = COM1).
     virtual bool setCommPort(std::int16_t port) = 0;
-    virtual std::optional<std::int16_t> commPort() const = 0;
 
     // Line settings. Settings a UART cannot produce are refused and the line stays as it was;
     // on an open port valid settings reconfigure the line at once.
     virtual bool setSettings(const LineSettings& line) = 0;
-    virtual std::optional<LineSettings> settings() const = 0;
 
     // True opens the port (fails if missing or in use; true when open keeps it open),
     // false closes it (never blocks).
@@ -54,7 +52,6 @@ public:
 
     // File sent by SendFile; SendFile returns when the transfer has ended (see TransferStatus).
     virtual bool setSendFileName(std::string_view path) = 0;
-    virtual std::optional<std::string> sendFileName() const = 0;
     virtual bool sendFile() = 0;
     virtual std::optional<TransferStatus> transferStatus() const = 0;
 
@@ -73,6 +70,35 @@ public:
 
     // Why the last failing member failed (empty when none has failed).
     virtual std::string lastError() const = 0;
+};
+
+// Hands every member to another control. The base of the controls that add one concern to a
+// transfer control (drawing its state, stopping at Ctrl-C): they override the members that
+// concern touches and call through for the rest.
+class ForwardingTransferControl : public TransferControl {
+public:
+    explicit ForwardingTransferControl(TransferControl& inner) : inner_(inner) {}
+
+    bool setCommPort(std::int16_t port) override { return inner_.setCommPort(port); }
+    bool setSettings(const LineSettings& line) override { return inner_.setSettings(line); }
+    bool setPortOpen(bool open) override { return inner_.setPortOpen(open); }
+    std::optional<bool> portOpen() const override { return inner_.portOpen(); }
+    bool output(std::string_view text) override { return inner_.output(text); }
+    std::optional<std::string> input() override { return inner_.input(); }
+    bool setSendFileName(std::string_view path) override { return inner_.setSendFileName(path); }
+    bool sendFile() override { return inner_.sendFile(); }
+    std::optional<TransferStatus> transferStatus() const override { return inner_.transferStatus(); }
+    bool setInputLength(std::int16_t value) override { return inner_.setInputLength(value); }
+    bool setHandshaking(std::int32_t value) override { return inner_.setHandshaking(value); }
+    bool setInputBufferSize(std::int16_t value) override { return inner_.setInputBufferSize(value); }
+    bool setOutputBufferSize(std::int16_t value) override { return inner_.setOutputBufferSize(value); }
+    bool setInputMode(std::int32_t value) override { return inner_.setInputMode(value); }
+    bool setEnableCancel(bool value) override { return inner_.setEnableCancel(value); }
+    bool setNullDiscard(bool value) override { return inner_.setNullDiscard(value); }
+    std::string lastError() const override { return inner_.lastError(); }
+
+private:
+    TransferControl& inner_;
 };
 
 } // namespace qz

@@ -118,13 +118,6 @@ TEST_F(ControlTest, DesignTimeState) {
     EXPECT_EQ(control.inputMode(), 0);
     EXPECT_FALSE(control.nullDiscard());
     EXPECT_FALSE(control.enableCancel());
-    EXPECT_TRUE(control.dtrEnable());
-    EXPECT_FALSE(control.rtsEnable());
-    EXPECT_FALSE(control.useCrc());
-    EXPECT_TRUE(control.displayStatus());
-    EXPECT_EQ(control.parityReplace(), "?");
-    EXPECT_EQ(control.onCommReceiveThreshold(), 0);
-    EXPECT_EQ(control.onCommSendThreshold(), 0);
     EXPECT_FLOAT_EQ(control.packetTimeout(), 1.0f);
     EXPECT_EQ(control.padCharacter(), 26);
     EXPECT_EQ(control.maxErrors(), 10);

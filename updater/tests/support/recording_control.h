@@ -34,30 +34,30 @@ public:
 
     bool isOpen() const { return open_; }
 
-    bool setCommPort(std::int16_t port) override;
-    std::optional<std::int16_t> commPort() const override;
-    bool setSettings(const LineSettings& line) override;
-    std::optional<LineSettings> settings() const override;
+    bool setCommPort(std::int16_t port) override { return set("CommPort", std::to_string(port)); }
+    bool setSettings(const LineSettings& line) override { return set("Settings", formatLineSettings(line)); }
     bool setPortOpen(bool open) override;
     std::optional<bool> portOpen() const override;
     bool output(std::string_view text) override;
     std::optional<std::string> input() override;
-    bool setSendFileName(std::string_view path) override;
-    std::optional<std::string> sendFileName() const override;
+    bool setSendFileName(std::string_view path) override { return set("SendFileName", path); }
     bool sendFile() override;
     std::optional<TransferStatus> transferStatus() const override;
-    bool setInputLength(std::int16_t value) override;
-    bool setHandshaking(std::int32_t value) override;
-    bool setInputBufferSize(std::int16_t value) override;
-    bool setOutputBufferSize(std::int16_t value) override;
-    bool setInputMode(std::int32_t value) override;
-    bool setEnableCancel(bool value) override;
-    bool setNullDiscard(bool value) override;
+    bool setInputLength(std::int16_t value) override { return set("InputLength", std::to_string(value)); }
+    bool setHandshaking(std::int32_t value) override { return set("Handshaking", std::to_string(value)); }
+    bool setInputBufferSize(std::int16_t value) override { return set("InputBufferSize", std::to_string(value)); }
+    bool setOutputBufferSize(std::int16_t value) override { return set("OutputBufferSize", std::to_string(value)); }
+    bool setInputMode(std::int32_t value) override { return set("InputMode", std::to_string(value)); }
+    bool setEnableCancel(bool value) override { return set("EnableCancel", flag(value)); }
+    bool setNullDiscard(bool value) override { return set("NullDiscard", flag(value)); }
     std::string lastError() const override { return lastError_; }
 
 private:
+    static std::string flag(bool value) { return value ? "1" : "0"; }
     // Logs the call and tells whether it succeeds.
     bool call(const std::string& member, const std::string& entry) const;
+    // A setter: logs "Member=value".
+    bool set(const std::string& member, std::string_view value) const;
 
     CallLog& log_;
     mutable std::map<std::string, int> failures_;
@@ -65,9 +65,6 @@ private:
     mutable std::string lastError_;
     std::deque<std::string> inputs_;
     bool open_ = false;
-    std::int16_t port_ = 1;
-    LineSettings settings_;
-    std::string sendFileName_;
     TransferStatus status_ = TransferStatus::notStarted;
 };
 
