@@ -29,8 +29,8 @@ void ConsoleUploadHost::pause(std::chrono::milliseconds duration) const {
         std::this_thread::sleep_for(duration);
 }
 
-void ConsoleUploadHost::showStatus(std::string_view text) {
-    if (onStatus) onStatus(text);
+void ConsoleUploadHost::phaseEntered(UploadPhase phase) {
+    if (onPhase) onPhase(phase);
 }
 
 void ConsoleUploadHost::showMessage(std::string_view text, std::string_view title) {

@@ -6,12 +6,8 @@ InterruptibleControl::InterruptibleControl(TransferControl& inner, const std::at
     : ForwardingTransferControl(inner), interrupted_(interrupted) {}
 
 bool InterruptibleControl::setPortOpen(bool open) {
-    if (!open) return ForwardingTransferControl::setPortOpen(false);
-    if (interrupted_.load()) return false;
-    const auto wasOpen = portOpen();
-    if (!ForwardingTransferControl::setPortOpen(true)) return false;
-    if (wasOpen && !*wasOpen && onOpened) onOpened();
-    return true;
+    if (open && interrupted_.load()) return false;
+    return ForwardingTransferControl::setPortOpen(open);
 }
 
 bool InterruptibleControl::output(std::string_view text) {
