@@ -18,10 +18,6 @@ ConsoleUploadHost::ConsoleUploadHost(UpdaterState& state, const std::atomic<bool
                                      Sleeper sleeper)
     : state_(state), interrupted_(interrupted), clock_(std::move(clock)), sleeper_(std::move(sleeper)) {}
 
-std::chrono::steady_clock::time_point ConsoleUploadHost::now() const {
-    return clock_ ? clock_() : std::chrono::steady_clock::now();
-}
-
 void ConsoleUploadHost::pause(std::chrono::milliseconds duration) const {
     if (sleeper_)
         sleeper_(duration);

@@ -3,6 +3,7 @@
 // clock read at every pump (one tick of SerialTimer per 1000 ms while enabled), the phases and
 // the message boxes go to the tool's output, and Ctrl-C ends the wait.
 
+#include "updater/cli/console_io.h"
 #include "updater/core/upload_sequence.h"
 
 #include <atomic>
@@ -15,7 +16,7 @@ namespace qz::cli {
 
 class ConsoleUploadHost final : public UploadHost {
 public:
-    using Clock = std::function<std::chrono::steady_clock::time_point()>;
+    using Clock = cli::Clock;
     using Sleeper = std::function<void(std::chrono::milliseconds)>;
 
     // Without a clock and a sleeper the steady clock and the thread's sleep are used.
@@ -48,7 +49,7 @@ public:
     bool timerEnabled() const { return timerEnabled_; }
 
 private:
-    std::chrono::steady_clock::time_point now() const;
+    std::chrono::steady_clock::time_point now() const { return timeOf(clock_); }
     void pause(std::chrono::milliseconds duration) const;
 
     UpdaterState& state_;

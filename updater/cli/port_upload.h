@@ -19,9 +19,9 @@ namespace qz::cli {
 
 // Where one port's texts go.
 struct PortSinks {
-    ConsoleOutput::Sink human;  // phase lines, plain progress lines, the success line
-    ConsoleOutput::Sink errors; // the error line (the message alone, ended by a newline)
-    ConsoleOutput::Sink redraw; // terminal progress of this port; empty: a line redrawn with CR
+    Sink human;  // phase lines, plain progress lines, the success line
+    Sink errors; // the error line (the message alone, ended by a newline)
+    Sink redraw; // terminal progress of this port; empty: a line redrawn with CR
     bool terminal = false;
     bool quiet = false;
 };
