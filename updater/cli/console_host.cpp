@@ -18,10 +18,6 @@ ConsoleUploadHost::ConsoleUploadHost(UpdaterState& state, const std::atomic<bool
                                      Sleeper sleeper)
     : state_(state), interrupted_(interrupted), clock_(std::move(clock)), sleeper_(std::move(sleeper)) {}
 
-std::chrono::steady_clock::time_point ConsoleUploadHost::now() const {
-    return clock_ ? clock_() : std::chrono::steady_clock::now();
-}
-
 void ConsoleUploadHost::pause(std::chrono::milliseconds duration) const {
     if (sleeper_)
         sleeper_(duration);
@@ -29,8 +25,8 @@ void ConsoleUploadHost::pause(std::chrono::milliseconds duration) const {
         std::this_thread::sleep_for(duration);
 }
 
-void ConsoleUploadHost::showStatus(std::string_view text) {
-    if (onStatus) onStatus(text);
+void ConsoleUploadHost::phaseEntered(UploadPhase phase) {
+    if (onPhase) onPhase(phase);
 }
 
 void ConsoleUploadHost::showMessage(std::string_view text, std::string_view title) {

@@ -10,10 +10,6 @@ ConsoleOutput::ConsoleOutput(Sink human, Sink errors, bool terminal, bool quiet,
     : human_(std::move(human)), errors_(std::move(errors)), redraw_(std::move(redraw)), terminal_(terminal),
       quiet_(quiet), clock_(std::move(clock)) {}
 
-std::chrono::steady_clock::time_point ConsoleOutput::now() const {
-    return clock_ ? clock_() : std::chrono::steady_clock::now();
-}
-
 double ConsoleOutput::elapsed() const {
     if (!started_) return 0;
     return std::chrono::duration<double>((ended_ ? *ended_ : now()) - *started_).count();

@@ -2,11 +2,11 @@
 // What the tool prints while it runs: phase lines, the transfer's progress (one redrawn line
 // on a terminal, a plain line at each tenth otherwise) and the error line.
 
+#include "updater/cli/console_io.h"
 #include "updater/cli/progress_format.h"
 #include "updater/core/serial_transfer_control.h"
 
 #include <chrono>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,9 +15,6 @@ namespace qz::cli {
 
 class ConsoleOutput {
 public:
-    using Sink = std::function<void(std::string_view)>;
-    using Clock = std::function<std::chrono::steady_clock::time_point()>;
-
     // `human` takes phase lines and progress, `errors` the error line. On a terminal the
     // progress line is redrawn in place (at most every 100 ms, and at the end); with `redraw`
     // a shorter line goes there instead, without the carriage return (a line of its own per
@@ -37,7 +34,7 @@ public:
     std::optional<double> transferSeconds() const;
 
 private:
-    std::chrono::steady_clock::time_point now() const;
+    std::chrono::steady_clock::time_point now() const { return timeOf(clock_); }
     double elapsed() const;
     void endRedrawnLine();
 

@@ -44,8 +44,8 @@ Outcome outcomeOf(const UploadResult& result, bool interrupted) {
     case UploadOutcome::NoFile: return Outcome::firmwareUnreadable;
     case UploadOutcome::TransferFailed:
         // The file is read when the transfer starts: it can have gone since it was checked.
-        if (result.transferStatus == kTransferFileUnreadable) return Outcome::firmwareUnreadable;
-        if (result.transferStatus == kTransferAborted) return Outcome::interrupted;
+        if (result.transferStatus == TransferStatus::fileUnreadable) return Outcome::firmwareUnreadable;
+        if (result.transferStatus == TransferStatus::aborted) return Outcome::interrupted;
         return Outcome::transferFailed;
     }
     return Outcome::internalError;

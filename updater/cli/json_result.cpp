@@ -107,7 +107,7 @@ std::string jsonResult(const RunReport& report) {
     json += ",\"transfer_seconds\":" + (report.transferSeconds ? number(*report.transferSeconds) : "null");
     json += ",\"mode\":" + std::string(modeName(transfer.mode));
     json += ",\"transfer_status\":" +
-            (report.transferStatus ? std::to_string(*report.transferStatus) : std::string("null"));
+            (report.transferStatus ? std::to_string(static_cast<int>(*report.transferStatus)) : std::string("null"));
     if (report.board) json += ",\"board\":" + std::to_string(*report.board);
     json += "}";
     return json;

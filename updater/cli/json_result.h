@@ -18,11 +18,11 @@ struct RunReport {
     std::string firmware;         // the firmware path as given
     std::uint64_t bytesTotal = 0; // size of the image (0 when it could not be read)
     std::size_t blocksTotal = 0;
-    std::optional<XmodemProgress> transfer;     // statistics once the transfer has started
-    std::optional<std::int16_t> transferStatus; // the control's TransferStatus after SendFile
-    double seconds = 0;                         // whole run: port opened to port closed
-    std::optional<double> transferSeconds;      // receiver's first request to the end
-    std::optional<unsigned long> board;         // station mode: the board's number on its port
+    std::optional<XmodemProgress> transfer;       // statistics once the transfer has started
+    std::optional<TransferStatus> transferStatus; // the control's TransferStatus after SendFile
+    double seconds = 0;                           // whole run: port opened to port closed
+    std::optional<double> transferSeconds;        // receiver's first request to the end
+    std::optional<unsigned long> board;           // station mode: the board's number on its port
 };
 
 // A JSON string literal (quotes included). Bytes that are not valid UTF-8 become U+FFFD.

@@ -9,6 +9,8 @@
 #include "updater/cli/json_result.h"
 #include "updater/cli/platform.h"
 #include "updater/cli/watched_port.h"
+#include "updater/core/serial_transfer_control.h"
+#include "updater/core/upload_sequence.h"
 
 #include <cstdint>
 #include <memory>
@@ -17,9 +19,9 @@ namespace qz::cli {
 
 // Where one port's texts go.
 struct PortSinks {
-    ConsoleOutput::Sink human;  // phase lines, plain progress lines, the success line
-    ConsoleOutput::Sink errors; // the error line (the message alone, ended by a newline)
-    ConsoleOutput::Sink redraw; // terminal progress of this port; empty: a line redrawn with CR
+    Sink human;  // phase lines, plain progress lines, the success line
+    Sink errors; // the error line (the message alone, ended by a newline)
+    Sink redraw; // terminal progress of this port; empty: a line redrawn with CR
     bool terminal = false;
     bool quiet = false;
 };
@@ -43,6 +45,15 @@ public:
     const PortName& name() const { return name_; }
 
 private:
+    struct Trace; // what the run learned from the sequence, beyond its result
+
+    UpdaterState initialState() const;
+    UploadOptions sequenceOptions() const;
+    // The sequence entered `phase`: its line for the user, and where the run has got to.
+    void follow(UploadPhase phase, Trace& trace, ConsoleOutput& output) const;
+    PortAttempt conclude(const UploadResult& result, const SerialTransferControl& control, const ConsoleOutput& output,
+                         const Trace& trace, double seconds);
+
     const CliOptions& options_;
     PortName name_;
     std::uint64_t bytesTotal_;

@@ -21,10 +21,6 @@ PortsDisplay::PortsDisplay(Sink human, Sink errors, bool terminal, bool quiet, s
     for (const std::string& label : labels_) labelWidth_ = std::max(labelWidth_, label.size());
 }
 
-std::chrono::steady_clock::time_point PortsDisplay::now() const {
-    return clock_ ? clock_() : std::chrono::steady_clock::now();
-}
-
 std::string PortsDisplay::portLine(std::size_t port) const {
     std::string line = labels_[port];
     line.resize(labelWidth_, ' ');

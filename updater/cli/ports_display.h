@@ -4,8 +4,9 @@
 // On a terminal each port has one line of its own below everything else, redrawn in place
 // (at most every 100 ms for progress); errors and station events are printed above those lines.
 
+#include "updater/cli/console_io.h"
+
 #include <chrono>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -15,9 +16,6 @@ namespace qz::cli {
 
 class PortsDisplay {
 public:
-    using Sink = std::function<void(std::string_view)>;
-    using Clock = std::function<std::chrono::steady_clock::time_point()>;
-
     // `human` takes the ports' lines, events and notes; `errors` the error lines.
     PortsDisplay(Sink human, Sink errors, bool terminal, bool quiet, std::vector<std::string> labels, Clock clock = {});
 
@@ -42,7 +40,7 @@ public:
     void close();
 
 private:
-    std::chrono::steady_clock::time_point now() const;
+    std::chrono::steady_clock::time_point now() const { return timeOf(clock_); }
     std::string portLine(std::size_t port) const;
     void drawLocked();
     void clearLocked();

@@ -56,40 +56,68 @@ std::optional<StopBits> parseStopBits(std::string_view field) {
     return std::nullopt;
 }
 
+constexpr std::string_view kDataBitsRange = "data bits must be 5 to 8";
+
+// What a UART cannot do with these settings; empty when it can.
+std::string_view unsupported(const LineSettings& settings) {
+    if (std::find(kStandardBaudRates.begin(), kStandardBaudRates.end(), settings.baud) == kStandardBaudRates.end())
+        return "unsupported baud rate";
+    if (settings.dataBits < 5 || settings.dataBits > 8) return kDataBitsRange;
+    if (settings.stopBits == StopBits::onePointFive && settings.dataBits != 5) return "1.5 stop bits need 5 data bits";
+    if (settings.stopBits == StopBits::two && settings.dataBits == 5) return "2 stop bits cannot go with 5 data bits";
+    return {};
+}
+
+std::string refusal(std::string_view text, std::string_view why) {
+    std::string error = "invalid line settings \"";
+    error.append(text);
+    error += "\": ";
+    error.append(why);
+    return error;
+}
+
 LineSettingsParse refuse(std::string_view text, std::string_view why) {
     LineSettingsParse result;
-    result.error = "invalid line settings \"";
-    result.error.append(text);
-    result.error += "\": ";
-    result.error.append(why);
+    result.error = refusal(text, why);
     return result;
 }
 
 } // namespace
 
+// Each field is checked as it is filled in, over settings that are valid otherwise, so that
+// the first field in the text that is wrong is the one named.
 LineSettingsParse parseLineSettings(std::string_view text) {
     const auto fields = splitFields(text);
     if (fields.size() != 4) return refuse(text, "expected baud,parity,data,stop");
 
+    LineSettings settings;
     const auto baud = parseWhole(fields[0]);
     if (!baud) return refuse(text, "the baud rate is not a number");
-    if (std::find(kStandardBaudRates.begin(), kStandardBaudRates.end(), *baud) == kStandardBaudRates.end())
-        return refuse(text, "unsupported baud rate");
+    settings.baud = *baud;
+    if (const auto why = unsupported(settings); !why.empty()) return refuse(text, why);
 
     const auto parity = parseParity(fields[1]);
     if (!parity) return refuse(text, "parity must be one of N, E, O, M, S");
+    settings.parity = *parity;
 
     const auto dataBits = parseWhole(fields[2]);
-    if (!dataBits || *dataBits < 5 || *dataBits > 8) return refuse(text, "data bits must be 5 to 8");
+    if (!dataBits || *dataBits > 8) return refuse(text, kDataBitsRange);
+    settings.dataBits = static_cast<int>(*dataBits);
+    if (const auto why = unsupported(settings); !why.empty()) return refuse(text, why);
 
     const auto stopBits = parseStopBits(fields[3]);
     if (!stopBits) return refuse(text, "stop bits must be 1, 1.5 or 2");
-    if (*stopBits == StopBits::onePointFive && *dataBits != 5) return refuse(text, "1.5 stop bits need 5 data bits");
-    if (*stopBits == StopBits::two && *dataBits == 5) return refuse(text, "2 stop bits cannot go with 5 data bits");
+    settings.stopBits = *stopBits;
+    if (const auto why = unsupported(settings); !why.empty()) return refuse(text, why);
 
     LineSettingsParse result;
-    result.settings = LineSettings{*baud, *parity, static_cast<int>(*dataBits), *stopBits};
+    result.settings = settings;
     return result;
+}
+
+std::string lineSettingsError(const LineSettings& settings) {
+    const auto why = unsupported(settings);
+    return why.empty() ? std::string() : refusal(formatLineSettings(settings), why);
 }
 
 std::string formatLineSettings(const LineSettings& settings) {

@@ -1,5 +1,6 @@
 #pragma once
-// Line settings of a serial port and the "baud,parity,data,stop" text that names them.
+// Line settings of a serial port and the "baud,parity,data,stop" text that names them. The
+// settings travel as a LineSettings; a text is parsed once, where it comes in.
 //
 // Accepted text: four fields separated by commas, blanks allowed around each field
 // ("19200, N, 8, 1", "57600,n,8,1"). Parity is one letter, any case: N none, E even, O odd,
@@ -37,6 +38,10 @@ struct LineSettingsParse {
 };
 
 LineSettingsParse parseLineSettings(std::string_view text);
+
+// Why a line cannot run with these settings, in the parse's words ("invalid line settings
+// \"9600,n,9,1\": data bits must be 5 to 8"); empty when it can.
+std::string lineSettingsError(const LineSettings& settings);
 
 // Canonical short form, as shown to the user: "57600,n,8,1", "9600,e,7,1.5".
 std::string formatLineSettings(const LineSettings& settings);

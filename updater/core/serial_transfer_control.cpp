@@ -11,19 +11,19 @@ namespace qz {
 
 std::string win32ComDeviceName(int port) { return "\\\\.\\COM" + std::to_string(port); }
 
-std::string_view transferStatusText(std::int16_t status) {
+std::string_view transferStatusText(TransferStatus status) {
     switch (status) {
-    case kTransferNotStarted: return "not started";
-    case kTransferComplete: return "complete";
-    case kTransferCancelled: return "cancelled by the receiver";
-    case kTransferTimedOut: return "timed out";
-    case kTransferTooManyErrors: return "too many errors";
-    case kTransferFileUnreadable: return "file unreadable";
-    case kTransferPortNotOpen: return "port not open";
-    case kTransferLineError: return "line error";
-    case kTransferAborted: return "aborted";
-    default: return "unknown status";
+    case TransferStatus::notStarted: return "not started";
+    case TransferStatus::complete: return "complete";
+    case TransferStatus::cancelled: return "cancelled by the receiver";
+    case TransferStatus::timedOut: return "timed out";
+    case TransferStatus::tooManyErrors: return "too many errors";
+    case TransferStatus::fileUnreadable: return "file unreadable";
+    case TransferStatus::portNotOpen: return "port not open";
+    case TransferStatus::lineError: return "line error";
+    case TransferStatus::aborted: return "aborted";
     }
+    return "unknown status";
 }
 
 // What the XMODEM sender reads: first the bytes received and not yet handed out by Input,
@@ -56,9 +56,7 @@ private:
 };
 
 SerialTransferControl::SerialTransferControl(SerialPort& port, DeviceNamer deviceForPort)
-    : port_(port), deviceForPort_(std::move(deviceForPort)) {
-    line_ = *parseLineSettings(settingsText_).settings;
-}
+    : port_(port), deviceForPort_(std::move(deviceForPort)) {}
 
 SerialTransferControl::~SerialTransferControl() { closePort(); }
 
@@ -83,8 +81,6 @@ bool SerialTransferControl::setCommPort(std::int16_t port) {
     return true;
 }
 
-std::optional<std::int16_t> SerialTransferControl::commPort() const { return commPort_; }
-
 std::string SerialTransferControl::deviceName() const {
     if (!devicePath_.empty()) return devicePath_;
     return deviceForPort_ ? deviceForPort_(commPort_) : win32ComDeviceName(commPort_);
@@ -99,35 +95,29 @@ std::string SerialTransferControl::portStateText() const {
     return portLabel() + " open at " + formatLineSettings(line_);
 }
 
-bool SerialTransferControl::setSettings(std::string_view text) {
-    const LineSettingsParse parsed = parseLineSettings(text);
-    if (!parsed.settings) return fail(parsed.error);
+bool SerialTransferControl::setSettings(const LineSettings& line) {
+    if (std::string error = lineSettingsError(line); !error.empty()) return fail(std::move(error));
     // The open line is re-programmed only when the settings change: re-programming a UART
     // while output is still leaving can garble it.
-    if (port_.isOpen() && *parsed.settings != line_) {
-        const PortStatus status = port_.reconfigure(*parsed.settings);
+    if (port_.isOpen() && line != line_) {
+        const PortStatus status = port_.reconfigure(line);
         if (!status.ok()) return fail(status.message());
     }
-    line_ = *parsed.settings;
-    settingsText_ = std::string(text);
+    line_ = line;
     return true;
 }
-
-std::optional<std::string> SerialTransferControl::settings() const { return settingsText_; }
 
 bool SerialTransferControl::setPortOpen(bool open) {
     if (open) {
         if (port_.isOpen()) return true;
         PortOptions options;
         options.handshaking = static_cast<Handshaking>(handshaking_);
-        options.dtr = dtrEnable_;
-        options.rts = rtsEnable_;
         options.inputBufferSize = static_cast<std::size_t>(inputBufferSize_);
         options.outputBufferSize = static_cast<std::size_t>(outputBufferSize_);
         const PortStatus status = port_.open(deviceName(), line_, options);
         if (!status.ok()) return fail(status.message());
         received_.clear();
-        transferStatus_ = kTransferNotStarted;
+        transferStatus_ = TransferStatus::notStarted;
         return true;
     }
     if (report_.running && port_.isOpen()) {
@@ -170,24 +160,6 @@ bool SerialTransferControl::setOutputBufferSize(std::int16_t value) {
     if (value < 1) return fail("OutputBufferSize must be at least 1");
     if (!requireClosed("OutputBufferSize")) return false;
     outputBufferSize_ = value;
-    return true;
-}
-
-bool SerialTransferControl::setDtrEnable(bool value) {
-    if (port_.isOpen()) {
-        const PortStatus status = port_.setDtr(value);
-        if (!status.ok()) return fail(status.message());
-    }
-    dtrEnable_ = value;
-    return true;
-}
-
-bool SerialTransferControl::setRtsEnable(bool value) {
-    if (port_.isOpen() && handshaking_ < 2) {
-        const PortStatus status = port_.setRts(value);
-        if (!status.ok()) return fail(status.message());
-    }
-    rtsEnable_ = value;
     return true;
 }
 
@@ -253,36 +225,11 @@ bool SerialTransferControl::setEnableCancel(bool value) {
     return true;
 }
 
-bool SerialTransferControl::setParityReplace(std::string_view value) {
-    if (value.size() > 1) return fail("ParityReplace is one character or empty");
-    parityReplace_ = std::string(value);
-    return true;
-}
-
-bool SerialTransferControl::setOnCommReceiveThreshold(std::int16_t value) {
-    if (value < 0) return fail("RThreshold must not be negative");
-    receiveThreshold_ = value;
-    return true;
-}
-
-bool SerialTransferControl::setOnCommSendThreshold(std::int16_t value) {
-    if (value < 0) return fail("SThreshold must not be negative");
-    sendThreshold_ = value;
-    return true;
-}
-
 // --- file transfer ------------------------------------------------------------------------
 
 bool SerialTransferControl::setPacketTimeout(float seconds) {
     if (!(seconds >= 0.1f && seconds <= 60.0f)) return fail("PacketTimeout must be 0.1 to 60 seconds");
     packetTimeout_ = seconds;
-    return true;
-}
-
-bool SerialTransferControl::setEotTimeout(float seconds) {
-    if (!(seconds >= 0.1f && seconds <= 60.0f))
-        return fail("the end-of-transmission time-out must be 0.1 to 60 seconds");
-    eotTimeout_ = seconds;
     return true;
 }
 
@@ -309,18 +256,15 @@ bool SerialTransferControl::setSendFileName(std::string_view path) {
     return true;
 }
 
-std::optional<std::string> SerialTransferControl::sendFileName() const { return sendFileName_; }
-
-std::optional<std::int16_t> SerialTransferControl::transferStatus() const { return transferStatus_; }
+std::optional<TransferStatus> SerialTransferControl::transferStatus() const { return transferStatus_; }
 
 XmodemOptions SerialTransferControl::xmodemOptions() const {
     const auto milliseconds = [](float seconds) {
         return std::chrono::milliseconds(static_cast<long long>(seconds * 1000.0f + 0.5f));
     };
-    XmodemOptions options;
+    XmodemOptions options; // the wait for the answer to the EOT stays the sender's 3 s
     options.packetTimeout = milliseconds(packetTimeout_);
     options.startTimeout = milliseconds(startTimeout_);
-    options.eotTimeout = milliseconds(eotTimeout_);
     options.maxErrors = maxErrors_;
     options.eotAttempts = maxErrors_;
     options.padCharacter = static_cast<std::uint8_t>(padCharacter_);
@@ -330,6 +274,18 @@ XmodemOptions SerialTransferControl::xmodemOptions() const {
 }
 
 namespace {
+
+TransferStatus statusOf(XmodemOutcome outcome) {
+    switch (outcome) {
+    case XmodemOutcome::complete: return TransferStatus::complete;
+    case XmodemOutcome::cancelled: return TransferStatus::cancelled;
+    case XmodemOutcome::timedOut: return TransferStatus::timedOut;
+    case XmodemOutcome::tooManyErrors: return TransferStatus::tooManyErrors;
+    case XmodemOutcome::lineError: return TransferStatus::lineError;
+    case XmodemOutcome::aborted: break;
+    }
+    return TransferStatus::aborted;
+}
 
 // Reads the whole file, or says why not.
 std::optional<std::vector<std::uint8_t>> readImage(const std::string& path, std::uintmax_t limit, std::string& why) {
@@ -364,14 +320,14 @@ bool SerialTransferControl::sendFile() {
     report_ = TransferReport{};
     report_.fileName = sendFileName_;
     if (!port_.isOpen()) {
-        transferStatus_ = report_.status = kTransferPortNotOpen;
+        transferStatus_ = report_.status = TransferStatus::portNotOpen;
         report_.detail = "SendFile: " + portLabel() + " is not open";
         return fail(report_.detail);
     }
     std::string why;
     const auto image = readImage(sendFileName_, kMaxImageSize, why);
     if (!image) {
-        transferStatus_ = report_.status = kTransferFileUnreadable;
+        transferStatus_ = report_.status = TransferStatus::fileUnreadable;
         report_.detail = "SendFile: " + why;
         return fail(report_.detail);
     }
@@ -393,10 +349,10 @@ bool SerialTransferControl::sendFile() {
 
     report_.running = false;
     report_.progress = result.progress;
-    report_.status = transferStatus_ = result.status;
+    report_.status = transferStatus_ = statusOf(result.outcome);
     report_.detail = result.detail;
     if (progressHook_) progressHook_(report_);
-    if (result.status != kTransferComplete) return fail("SendFile: " + result.detail);
+    if (result.outcome != XmodemOutcome::complete) return fail("SendFile: " + result.detail);
     return true;
 }
 

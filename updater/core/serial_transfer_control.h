@@ -5,9 +5,8 @@
 //
 // Choices where the members leave room:
 // - CommPort takes 1 to 255 and, like the buffer sizes, only while the port is closed.
-// - Settings keeps the text as given; a text that does not parse, or that the open port refuses,
-//   leaves the line and the text as they were. The open port is re-programmed only when the
-//   settings differ from its present ones.
+// - Settings that no UART can produce, or that the open port refuses, leave the line as it was.
+//   The open port is re-programmed only when the settings differ from its present ones.
 // - Input returns everything received (or at most InputLength bytes when that is not 0) and
 //   removes it; NullDiscard drops NUL bytes as they arrive. InputMode 0 (text) and 1 (binary)
 //   return the same bytes here.
@@ -15,14 +14,13 @@
 // - Closing gives output still queued the time it takes on the line, then drops it (the
 //   wake-up command sent right before a close still leaves).
 // - SendFile: the file is read whole (at most kMaxImageSize bytes) and sent with XMODEM; the
-//   result is in TransferStatus (TransferStatusCode), its words in lastError() and the
+//   result is in TransferStatus (TransferStatus), its words in lastError() and the
 //   statistics in lastTransfer(). EnableCancel decides whether the receiver's two CAN end the
 //   transfer and whether an abort from this side sends two CAN to the receiver.
-// - UseCrc, ParityReplace, DisplayStatus and the two OnComm thresholds are kept as values; the
-//   receiver chooses the block check, and this control raises no events.
+// - The receiver chooses the block check. DTR is raised and RTS lowered while the port is open.
 // - Closing the port while SendFile runs (from a window message handled in the idle hook)
 //   aborts the transfer: two CAN go out first when EnableCancel is set, and SendFile returns
-//   kTransferAborted. The control must not be destroyed while SendFile runs.
+//   TransferStatus::aborted. The control must not be destroyed while SendFile runs.
 
 #include "updater/core/serial_port.h"
 #include "updater/core/transfer_control.h"
@@ -41,22 +39,22 @@ namespace qz {
 std::string win32ComDeviceName(int port);
 
 // Words for a TransferStatus value ("complete", "cancelled by the receiver", ...).
-std::string_view transferStatusText(std::int16_t status);
+std::string_view transferStatusText(TransferStatus status);
 
 // The current or last transfer, as a window shows it.
 struct TransferReport {
-    std::string fileName;                      // SendFileName of that transfer
-    bool running = false;                      // SendFile has not returned yet
-    XmodemProgress progress;                   // blocks, bytes, retries, mode, phase
-    std::int16_t status = kTransferNotStarted; // final status once it has ended
-    std::string detail;                        // what ended it, in words
+    std::string fileName;                               // SendFileName of that transfer
+    bool running = false;                               // SendFile has not returned yet
+    XmodemProgress progress;                            // blocks, bytes, retries, mode, phase
+    TransferStatus status = TransferStatus::notStarted; // final status once it has ended
+    std::string detail;                                 // what ended it, in words
 };
 
 class SerialTransferControl final : public TransferControl {
 public:
     using DeviceNamer = std::function<std::string(int port)>;
 
-    // Images larger than this are refused (kTransferFileUnreadable).
+    // Images larger than this are refused (TransferStatus::fileUnreadable).
     static constexpr std::uintmax_t kMaxImageSize = 32u * 1024 * 1024;
 
     // `port` is the transport (closed); `deviceForPort` turns CommPort into a device name.
@@ -67,17 +65,14 @@ public:
 
     // TransferControl
     bool setCommPort(std::int16_t port) override;
-    std::optional<std::int16_t> commPort() const override;
-    bool setSettings(std::string_view text) override;
-    std::optional<std::string> settings() const override;
+    bool setSettings(const LineSettings& line) override;
     bool setPortOpen(bool open) override;
     std::optional<bool> portOpen() const override;
     bool output(std::string_view text) override;
     std::optional<std::string> input() override;
     bool setSendFileName(std::string_view path) override;
-    std::optional<std::string> sendFileName() const override;
     bool sendFile() override;
-    std::optional<std::int16_t> transferStatus() const override;
+    std::optional<TransferStatus> transferStatus() const override;
     bool setInputLength(std::int16_t value) override;
     bool setHandshaking(std::int32_t value) override;
     bool setInputBufferSize(std::int16_t value) override;
@@ -88,6 +83,8 @@ public:
     std::string lastError() const override;
 
     // Further members, with their design-time values.
+    std::int16_t commPort() const { return commPort_; }                 // 1
+    const LineSettings& settings() const { return line_; }              // 9600, N, 8, 1
     std::int16_t inputLength() const { return inputLength_; }           // 0
     std::int32_t handshaking() const { return handshaking_; }           // 0
     std::int16_t inputBufferSize() const { return inputBufferSize_; }   // 1024
@@ -99,9 +96,6 @@ public:
     // Seconds to wait for the answer to a block before sending it again (0.1 to 60).
     bool setPacketTimeout(float seconds);
     float packetTimeout() const { return packetTimeout_; } // 1.0
-    // Seconds to wait for the answer to the end of transmission (0.1 to 60).
-    bool setEotTimeout(float seconds);
-    float eotTimeout() const { return eotTimeout_; } // 3.0
     // Seconds to wait for the receiver's first request (1 to 600).
     bool setStartTimeout(float seconds);
     float startTimeout() const { return startTimeout_; } // 30.0
@@ -111,27 +105,6 @@ public:
     // Failed attempts at one block (and EOTs sent) before the transfer ends (1 to 100).
     bool setMaxErrors(std::int16_t value);
     std::int16_t maxErrors() const { return maxErrors_; } // 10
-    // DTR and RTS while the port is open; applied at once on an open port.
-    bool setDtrEnable(bool value);
-    bool dtrEnable() const { return dtrEnable_; } // true
-    bool setRtsEnable(bool value);
-    bool rtsEnable() const { return rtsEnable_; } // false
-    bool setUseCrc(bool value) {
-        useCrc_ = value;
-        return true;
-    }
-    bool useCrc() const { return useCrc_; } // false
-    bool setDisplayStatus(bool value) {
-        displayStatus_ = value;
-        return true;
-    }
-    bool displayStatus() const { return displayStatus_; } // true
-    bool setParityReplace(std::string_view value);
-    const std::string& parityReplace() const { return parityReplace_; } // "?"
-    bool setOnCommReceiveThreshold(std::int16_t value);
-    std::int16_t onCommReceiveThreshold() const { return receiveThreshold_; } // 0
-    bool setOnCommSendThreshold(std::int16_t value);
-    std::int16_t onCommSendThreshold() const { return sendThreshold_; } // 0
 
     // Device naming: an explicit device path (a command-line tool's "/dev/ttyUSB0") wins over
     // the name made from CommPort; empty goes back to CommPort.
@@ -148,7 +121,6 @@ public:
     void setIdleHook(std::function<IdleAction()> hook) { idleHook_ = std::move(hook); }
     // Stops a running transfer at its next wait. Safe from a signal handler or another thread.
     void requestAbort() noexcept { abortRequested_.store(true); }
-    bool transferRunning() const { return report_.running; }
     const TransferReport& lastTransfer() const { return report_; }
 
 private:
@@ -166,8 +138,7 @@ private:
     std::string lastError_;
 
     std::int16_t commPort_ = 1;
-    std::string settingsText_ = "9600, N, 8, 1";
-    LineSettings line_;
+    LineSettings line_; // 9600, N, 8, 1
     std::int32_t handshaking_ = 0;
     std::int16_t inputBufferSize_ = 1024;
     std::int16_t outputBufferSize_ = 512;
@@ -175,21 +146,13 @@ private:
     std::int32_t inputMode_ = 0;
     bool nullDiscard_ = false;
     bool enableCancel_ = false;
-    bool dtrEnable_ = true;
-    bool rtsEnable_ = false;
-    bool useCrc_ = false;
-    bool displayStatus_ = true;
-    std::string parityReplace_ = "?";
-    std::int16_t receiveThreshold_ = 0;
-    std::int16_t sendThreshold_ = 0;
     float packetTimeout_ = 1.0f;
     float startTimeout_ = 30.0f;
-    float eotTimeout_ = 3.0f;
     std::int16_t padCharacter_ = 26;
     std::int16_t maxErrors_ = 10;
 
     std::string sendFileName_;
-    std::int16_t transferStatus_ = kTransferNotStarted;
+    TransferStatus transferStatus_ = TransferStatus::notStarted;
     std::string received_; // arrived and not yet handed out by Input
     TransferReport report_;
     std::function<void(const TransferReport&)> progressHook_;

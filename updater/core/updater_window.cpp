@@ -77,7 +77,7 @@ void UpdaterWindow::Load() {
         if (*state >= kWindowNormal && *state <= kWindowMaximised) view_.setWindowState(*state);
     }
 
-    view_.setText(ControlId::Status, kStatusIdle);
+    view_.setText(ControlId::Status, statusText(UploadPhase::Idle));
     LoadPortAndFile(file);
     view_.setTitle(std::string(kTitlePrefix) + std::to_string(facts.versionMajor) + "." +
                    std::to_string(facts.versionMinor) + "." + std::to_string(facts.versionRevision));

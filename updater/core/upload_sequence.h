@@ -28,12 +28,28 @@ struct UpdaterState {
 // One Timer1 tick: SerialTimer + 1, staying at 255 once there (no wrap back to 0).
 void tickSerialTimer(UpdaterState& state);
 
+// The phases of an upload, in the order the sequence enters them.
+enum class UploadPhase {
+    Waking,        // the port is open; the three wake-up passes follow
+    Listening,     // waiting at 57600 baud for the start character
+    StartReceived, // "%" came; "{" goes out
+    Sending,       // the firmware goes out with the transfer control
+    Idle,          // back to idle, whichever way the upload ended
+};
+
+// The status line the window shows for a phase ("Status: Idle", ...); empty when it shows
+// none (Waking).
+std::string_view statusText(UploadPhase phase);
+
 // What the sequence needs from its host.
 class UploadHost {
 public:
     virtual ~UploadHost() = default;
     // Status line ("Status: Idle", ...).
     virtual void showStatus(std::string_view text) = 0;
+    // Told as each phase begins, before its status line (for a host that follows the upload
+    // without a status line, such as a console).
+    virtual void phaseEntered(UploadPhase) {}
     // Modal message with an OK button and no icon.
     virtual void showMessage(std::string_view text, std::string_view title) = 0;
     // Handle pending events once (clicks, Timer1 ticks that call tickSerialTimer), then return.
@@ -62,7 +78,7 @@ struct UploadResult {
     UploadOutcome outcome = UploadOutcome::TransferFailed;
     // TransferStatus as read after SendFile (Success and TransferFailed only; empty when the
     // read failed or the transfer was never reached).
-    std::optional<std::int16_t> transferStatus;
+    std::optional<TransferStatus> transferStatus;
 };
 
 struct UploadOptions {
@@ -77,13 +93,8 @@ struct UploadOptions {
     std::string applicationTitle = "Updater7304";
 };
 
-// Fixed texts of the sequence.
-inline constexpr std::string_view kOpenSettings = "19200, N, 8, 1";
+// Fixed texts of the sequence (the status lines: statusText).
 inline constexpr std::string_view kWakeCommand = "7*450263\r";
-inline constexpr std::string_view kStatusIdle = "Status: Idle";
-inline constexpr std::string_view kStatusWaiting = "Status: Waiting for Bootloader Start Character";
-inline constexpr std::string_view kStatusStartReceived = "Status: Start Character Received. Uploading Firmware....";
-inline constexpr std::string_view kStatusUploadStarted = "Status: Upload Sequence Started";
 inline constexpr std::string_view kTimeoutMessage = "Serial Timeout. Please check QZ450 serial connection";
 inline constexpr std::string_view kSuccessMessage = "File Transfer Complete";
 inline constexpr std::string_view kSuccessTitle = "Success!";
@@ -98,15 +109,22 @@ public:
     // The whole sequence (the click on UpLoad). Returns when the window is idle again.
     UploadResult run();
 
-    // Opens the port numbered ComPort at "19200, N, 8, 1" with the buffer settings; an open
-    // port counts as opened. On failure: the message, PortError, the controls enabled,
-    // "Status: Idle", Timer1 disabled, and false.
+    // Opens the port numbered ComPort at 19200 baud (8 data bits, no parity, 1 stop bit) with
+    // the buffer settings; an open port counts as opened. On failure: the message, PortError,
+    // the controls enabled, "Status: Idle", Timer1 disabled, and false.
     bool OpenSerialPort();
 
 private:
-    void wakePass(std::string_view settings, bool pauseFirst, bool pauseLast);
-    void reopen(std::string_view settings);
+    void begin();
+    void wake();
+    void wakePass(const LineSettings& line, bool pauseFirst, bool pauseLast);
+    void reopen(const LineSettings& line);
+    // Empty once the start character came and was answered; else how the wait ended.
+    std::optional<UploadOutcome> awaitStartCharacter();
+    UploadResult sendFirmware();
     UploadResult finish(UploadResult result);
+    void enter(UploadPhase phase);
+    void setInputsEnabled(bool enabled);
 
     TransferControl& control_;
     UploadHost& host_;

@@ -130,24 +130,24 @@ void XmodemSender::buildFrame(std::span<const std::uint8_t> image, std::size_t i
     }
 }
 
-XmodemResult XmodemSender::finish(TransferStatusCode status, std::string detail) {
+XmodemResult XmodemSender::finish(XmodemOutcome outcome, std::string detail) {
     progress_.phase = XmodemPhase::finished;
     report();
-    return XmodemResult{status, progress_, std::move(detail)};
+    return XmodemResult{outcome, progress_, std::move(detail)};
 }
 
 XmodemResult XmodemSender::finishOn(Answer answer, const char* during) {
     std::string where = std::string(" ") + during;
     switch (answer) {
-    case Answer::cancelled: return finish(kTransferCancelled, "the receiver cancelled" + where);
+    case Answer::cancelled: return finish(XmodemOutcome::cancelled, "the receiver cancelled" + where);
     case Answer::aborted:
         if (options_.cancelOnAbort) {
             static constexpr std::uint8_t cancel[] = {CAN, CAN};
             (void)writeBytes(cancel);
         }
-        return finish(kTransferAborted, "aborted" + where);
-    case Answer::lineError: return finish(kTransferLineError, "the line failed" + where);
-    default: return finish(kTransferTimedOut, "no answer" + where);
+        return finish(XmodemOutcome::aborted, "aborted" + where);
+    case Answer::lineError: return finish(XmodemOutcome::lineError, "the line failed" + where);
+    default: return finish(XmodemOutcome::timedOut, "no answer" + where);
     }
 }
 
@@ -157,122 +157,137 @@ XmodemResult XmodemSender::send(std::span<const std::uint8_t> image) {
     progress_.blocksTotal = (image.size() + kBlockDataSize - 1) / kBlockDataSize;
     inputBegin_ = inputEnd_ = 0;
     lastWasCan_ = false;
+    // Requests repeated by the receiver can cross block 1, so the line starts out of step.
+    inStep_ = false;
     report();
 
-    // The receiver's first request chooses the block check.
-    const TimePoint startDeadline = now() + options_.startTimeout;
+    if (Step ended = waitForStart()) return std::move(*ended);
+    for (std::size_t index = 0; index < progress_.blocksTotal; ++index) {
+        if (Step ended = sendBlock(image, index)) return std::move(*ended);
+    }
+    return endTransmission();
+}
+
+// The receiver's first request chooses the block check.
+XmodemSender::Step XmodemSender::waitForStart() {
+    const TimePoint deadline = now() + options_.startTimeout;
     for (;;) {
-        const Answer answer = await(startDeadline);
+        const Answer answer = await(deadline);
         if (answer == Answer::crcRequest || answer == Answer::nak) {
             progress_.mode = answer == Answer::crcRequest ? XmodemMode::crc16 : XmodemMode::checksum;
             break;
         }
-        if (answer == Answer::timedOut) return finish(kTransferTimedOut, "the receiver never asked for the file");
+        if (answer == Answer::timedOut) return finish(XmodemOutcome::timedOut, "the receiver never asked for the file");
         if (answer != Answer::ack) return finishOn(answer, "before the first block");
     }
     takeQueuedRequests();
     progress_.phase = XmodemPhase::sendingBlocks;
     report();
+    return std::nullopt;
+}
 
-    // The line is in step when every answer the receiver sends belongs to a copy we sent.
-    // Requests repeated by the receiver can cross block 1, so it starts out of step.
-    bool inStep = false;
-    for (std::size_t index = 0; index < progress_.blocksTotal; ++index) {
-        buildFrame(image, index);
-        int copies = 0;   // copies of this block written
-        int answered = 0; // answers that surely belong to one of those copies
-        int errors = 0;
-        int timeouts = 0;
-        TimePoint lastCopySent{};
-        for (bool acked = false; !acked;) {
-            dropInput();
-            if (!writeBytes(std::span(frame_, frameSize_)))
-                return finish(kTransferLineError, "the line failed while sending a block");
-            ++copies;
-            lastCopySent = now();
-            const TimePoint deadline = lastCopySent + options_.packetTimeout;
-            for (bool resend = false; !resend && !acked;) {
-                const Answer answer = await(deadline);
-                switch (answer) {
-                case Answer::ack:
-                    ++answered;
-                    acked = true;
-                    break;
-                case Answer::crcRequest:
-                    // Only a receiver still waiting for block 1 asks again; a stale 'C' later on
-                    // is ignored.
-                    if (index != 0 || progress_.blocksAcked != 0) break;
-                    if (progress_.mode != XmodemMode::crc16) {
-                        progress_.mode = XmodemMode::crc16;
-                        buildFrame(image, index);
-                    }
-                    ++errors;
-                    resend = true;
-                    inStep = false;
-                    break;
-                case Answer::nak:
-                    if (inStep) ++answered;
-                    ++errors;
-                    resend = true;
-                    break;
-                case Answer::timedOut:
-                    ++errors;
-                    ++timeouts;
-                    resend = true;
-                    inStep = false;
-                    break;
-                default: return finishOn(answer, "while sending a block");
-                }
-            }
-            if (acked) break;
-            if (errors >= options_.maxErrors) {
-                if (timeouts == errors) return finish(kTransferTimedOut, "the receiver stopped answering");
-                return finish(kTransferTooManyErrors, "too many errors on one block");
-            }
-            ++progress_.retries;
-            report();
+// Sends the block until the receiver acknowledges it, then collects the answers still due.
+XmodemSender::Step XmodemSender::sendBlock(std::span<const std::uint8_t> image, std::size_t index) {
+    buildFrame(image, index);
+    BlockTally tally;
+    for (;;) {
+        dropInput();
+        if (!writeBytes(std::span(frame_, frameSize_)))
+            return finish(XmodemOutcome::lineError, "the line failed while sending a block");
+        ++tally.copies;
+        tally.lastCopySent = now();
+        const Answer answer = awaitBlockAnswer(image, index, tally);
+        if (answer == Answer::ack) break;
+        if (answer != Answer::nak && answer != Answer::crcRequest && answer != Answer::timedOut)
+            return finishOn(answer, "while sending a block");
+        if (tally.errors >= options_.maxErrors) {
+            if (tally.timeouts == tally.errors)
+                return finish(XmodemOutcome::timedOut, "the receiver stopped answering");
+            return finish(XmodemOutcome::tooManyErrors, "too many errors on one block");
         }
-
-        // Copies still unanswered may yet bring an ACK of their own; collect those answers so
-        // that none is taken for the next block.
-        int unanswered = copies - answered;
-        const TimePoint settleDeadline = lastCopySent + options_.packetTimeout;
-        while (unanswered > 0) {
-            const Answer answer = await(settleDeadline);
-            if (answer == Answer::ack) {
-                --unanswered;
-            } else if (answer == Answer::timedOut) {
-                break;
-            } else if (answer != Answer::nak && answer != Answer::crcRequest) {
-                return finishOn(answer, "while sending a block");
-            }
-        }
-        inStep = unanswered <= 0;
-
-        ++progress_.blocksAcked;
-        progress_.bytesAcked = std::min<std::uint64_t>(progress_.blocksAcked * kBlockDataSize, image.size());
+        ++progress_.retries;
         report();
     }
+    if (Step ended = settle(tally)) return ended;
 
-    // End of transmission: EOT until the receiver acknowledges it.
+    ++progress_.blocksAcked;
+    progress_.bytesAcked = std::min<std::uint64_t>(progress_.blocksAcked * kBlockDataSize, image.size());
+    report();
+    return std::nullopt;
+}
+
+// The answer to the copy just sent: ACK; NAK, a new request or none in time (send it again,
+// counted in the tally); or what ends the transfer. A stale 'C' is passed over.
+XmodemSender::Answer XmodemSender::awaitBlockAnswer(std::span<const std::uint8_t> image, std::size_t index,
+                                                    BlockTally& tally) {
+    const TimePoint deadline = tally.lastCopySent + options_.packetTimeout;
+    for (;;) {
+        const Answer answer = await(deadline);
+        switch (answer) {
+        case Answer::ack: ++tally.answered; return answer;
+        case Answer::crcRequest:
+            // Only a receiver still waiting for block 1 asks again.
+            if (index != 0 || progress_.blocksAcked != 0) continue;
+            if (progress_.mode != XmodemMode::crc16) {
+                progress_.mode = XmodemMode::crc16;
+                buildFrame(image, index);
+            }
+            ++tally.errors;
+            inStep_ = false;
+            return answer;
+        case Answer::nak:
+            if (inStep_) ++tally.answered;
+            ++tally.errors;
+            return answer;
+        case Answer::timedOut:
+            ++tally.errors;
+            ++tally.timeouts;
+            inStep_ = false;
+            return answer;
+        default: return answer;
+        }
+    }
+}
+
+// Copies still unanswered may yet bring an ACK of their own; collect those answers so that
+// none is taken for the next block.
+XmodemSender::Step XmodemSender::settle(const BlockTally& tally) {
+    int unanswered = tally.copies - tally.answered;
+    const TimePoint deadline = tally.lastCopySent + options_.packetTimeout;
+    while (unanswered > 0) {
+        const Answer answer = await(deadline);
+        if (answer == Answer::ack) {
+            --unanswered;
+        } else if (answer == Answer::timedOut) {
+            break;
+        } else if (answer != Answer::nak && answer != Answer::crcRequest) {
+            return finishOn(answer, "while sending a block");
+        }
+    }
+    inStep_ = unanswered <= 0;
+    return std::nullopt;
+}
+
+// End of transmission: EOT until the receiver acknowledges it.
+XmodemResult XmodemSender::endTransmission() {
     progress_.phase = XmodemPhase::endingTransfer;
     report();
     int timeouts = 0;
     for (int attempt = 1;; ++attempt) {
         dropInput();
         static constexpr std::uint8_t eot[] = {EOT};
-        if (!writeBytes(eot)) return finish(kTransferLineError, "the line failed while ending");
+        if (!writeBytes(eot)) return finish(XmodemOutcome::lineError, "the line failed while ending");
         const TimePoint deadline = now() + options_.eotTimeout;
         Answer answer = Answer::crcRequest;
         while (answer == Answer::crcRequest) answer = await(deadline);
-        if (answer == Answer::ack) return finish(kTransferComplete, "complete");
+        if (answer == Answer::ack) return finish(XmodemOutcome::complete, "complete");
         if (answer == Answer::timedOut)
             ++timeouts;
         else if (answer != Answer::nak)
             return finishOn(answer, "while ending");
         if (attempt >= options_.eotAttempts) {
-            if (timeouts == attempt) return finish(kTransferTimedOut, "the receiver did not acknowledge the end");
-            return finish(kTransferTooManyErrors, "the receiver refused the end of transmission");
+            if (timeouts == attempt) return finish(XmodemOutcome::timedOut, "the receiver did not acknowledge the end");
+            return finish(XmodemOutcome::tooManyErrors, "the receiver refused the end of transmission");
         }
         ++progress_.retries;
         report();

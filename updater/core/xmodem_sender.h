@@ -16,7 +16,7 @@
 //   eotTimeout for the answer.
 // - Two CAN in a row from the receiver end the transfer (honourCancel). An abort from this side
 //   sends two CAN (cancelOnAbort).
-// - TransferStatus 1000 only when every block and the EOT were acknowledged.
+// - XmodemOutcome::complete only when every block and the EOT were acknowledged.
 //
 // Stale answers: XMODEM's ACK carries no block number, so an ACK for a copy sent twice could be
 // taken for the next block. Before every block the sender drops input already received, and it
@@ -29,13 +29,13 @@
 // stale request and is ignored.
 
 #include "updater/core/byte_channel.h"
-#include "updater/core/transfer_control.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -95,7 +95,7 @@ enum class IdleAction { proceed, abort };
 struct XmodemHooks {
     // After the receiver's request, each acknowledged block, each resend and at the end.
     std::function<void(const XmodemProgress&)> progress;
-    // While waiting for the receiver; abort ends the transfer (kTransferAborted).
+    // While waiting for the receiver; abort ends the transfer (XmodemOutcome::aborted).
     std::function<IdleAction()> idle;
     // Set from anywhere (another thread, a signal handler) to abort at the next wait.
     const std::atomic<bool>* abortRequested = nullptr;
@@ -103,8 +103,18 @@ struct XmodemHooks {
     std::function<std::chrono::steady_clock::time_point()> clock;
 };
 
+// How a transfer ended.
+enum class XmodemOutcome {
+    complete,      // every block and the EOT acknowledged
+    cancelled,     // the receiver sent two CAN in a row
+    timedOut,      // the receiver never started, or stopped answering
+    tooManyErrors, // maxErrors attempts at one block (or eotAttempts EOTs) used up
+    lineError,     // the line failed
+    aborted,       // stopped from this side
+};
+
 struct XmodemResult {
-    TransferStatusCode status = kTransferNotStarted;
+    XmodemOutcome outcome = XmodemOutcome::aborted;
     XmodemProgress progress; // statistics at the end
     std::string detail;      // what ended the transfer, in words
 };
@@ -124,6 +134,23 @@ public:
 private:
     enum class Answer { ack, nak, crcRequest, cancelled, timedOut, aborted, lineError };
     using TimePoint = std::chrono::steady_clock::time_point;
+    // The steps of a transfer: empty while it goes on, the result once it has ended.
+    using Step = std::optional<XmodemResult>;
+
+    // The copies of one block sent so far and what became of them.
+    struct BlockTally {
+        int copies = 0;   // copies written
+        int answered = 0; // answers that surely belong to one of those copies
+        int errors = 0;   // NAKs, time-outs and repeated requests
+        int timeouts = 0;
+        TimePoint lastCopySent{};
+    };
+
+    Step waitForStart();
+    Step sendBlock(std::span<const std::uint8_t> image, std::size_t index);
+    Answer awaitBlockAnswer(std::span<const std::uint8_t> image, std::size_t index, BlockTally& tally);
+    Step settle(const BlockTally& tally);
+    XmodemResult endTransmission();
 
     TimePoint now() const;
     Answer await(TimePoint deadline);
@@ -133,7 +160,7 @@ private:
     void buildFrame(std::span<const std::uint8_t> image, std::size_t index);
     void takeQueuedRequests();
     void report();
-    XmodemResult finish(TransferStatusCode status, std::string detail);
+    XmodemResult finish(XmodemOutcome outcome, std::string detail);
     XmodemResult finishOn(Answer answer, const char* during);
 
     ByteChannel& channel_;
@@ -144,6 +171,8 @@ private:
     std::size_t inputBegin_ = 0;
     std::size_t inputEnd_ = 0;
     bool lastWasCan_ = false;
+    // Every answer the receiver sends belongs to a copy we sent (see "Stale answers").
+    bool inStep_ = false;
     std::uint8_t frame_[xmodem::kCrcFrameSize]{};
     std::size_t frameSize_ = 0;
 };

@@ -139,6 +139,19 @@ std::map<std::string, std::string> outcomesByPort(const std::string& json) {
     return outcomes;
 }
 
+// The line settings a program finds when it opens the port.
+termios lineOf(const std::string& path) {
+    termios line{};
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    EXPECT_GE(fd, 0) << path;
+    if (fd >= 0) {
+        EXPECT_EQ(::tcgetattr(fd, &line), 0) << path;
+        ::close(fd);
+    }
+    return line;
+}
+
+// Closed (nobody holds the port) and its settings back as they were.
 bool portIsFreeAndRestored(const std::string& path, const termios& before) {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) return false;
@@ -147,6 +160,13 @@ bool portIsFreeAndRestored(const std::string& path, const termios& before) {
     ::close(fd);
     return free && cfgetospeed(&after) == cfgetospeed(&before) && after.c_cflag == before.c_cflag &&
            after.c_lflag == before.c_lflag;
+}
+
+// The last bytes the tool sent, as the trace books them ("RX <speed> <hex>"); empty if none.
+std::string lastSent(const std::vector<std::string>& trace) {
+    const auto sent =
+        std::find_if(trace.rbegin(), trace.rend(), [](const std::string& line) { return line.starts_with("RX "); });
+    return sent == trace.rend() ? std::string() : *sent;
 }
 
 struct ToolRun {
@@ -247,6 +267,14 @@ protected:
 
     ToolRun runTool(std::vector<std::string> args) {
         Child tool = startTool(std::move(args));
+        return finish(tool);
+    }
+
+    // Runs the tool, presses Ctrl-C once its log holds every one of `texts`, and waits for it.
+    ToolRun interruptOnceLogged(std::vector<std::string> args, const std::vector<std::string>& texts) {
+        Child tool = startTool(std::move(args));
+        for (const auto& text : texts) EXPECT_TRUE(waitForText(file("tool.err"), text)) << text;
+        tool.signal(SIGINT);
         return finish(tool);
     }
 
@@ -377,33 +405,13 @@ TEST_F(CliUpload, NoisyLineStillDeliversTheExactImage) {
 TEST_F(CliUpload, CtrlCWhileWaitingStopsCleanlyAndRestoresThePort) {
     makeImage(300);
     const std::string pty = startSim({"--silent"});
-    termios before{};
-    {
-        const int fd = ::open(pty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(::tcgetattr(fd, &before), 0);
-        ::close(fd);
-    }
-    Child tool = startTool({pty, file("fw.bin").string()});
-    ASSERT_TRUE(waitForText(file("tool.err"), "Waiting for the bootloader"));
-    tool.signal(SIGINT);
-    const ToolRun run = finish(tool);
+    const termios before = lineOf(pty);
+    const ToolRun run = interruptOnceLogged({pty, file("fw.bin").string()}, {"Waiting for the bootloader"});
 
     EXPECT_EQ(run.exitCode, 130) << describe(run);
     EXPECT_EQ(field(run.json, "outcome"), "interrupted");
     EXPECT_NE(run.log.find("interrupted while waiting for the bootloader"), std::string::npos) << run.log;
-
-    const int fd = ::open(pty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(fd, 0);
-    // Closed (nobody holds the port) and its settings back as they were.
-    EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
-    termios after{};
-    ASSERT_EQ(::tcgetattr(fd, &after), 0);
-    ::close(fd);
-    EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
-    EXPECT_EQ(after.c_cflag, before.c_cflag);
-    EXPECT_EQ(after.c_lflag, before.c_lflag);
-
+    EXPECT_TRUE(portIsFreeAndRestored(pty, before));
     EXPECT_EQ(sentHex(normalisedTrace()), kWakeOnlyHex) << "the wake-up, and no '{'";
 }
 
@@ -411,10 +419,7 @@ TEST_F(CliUpload, CtrlCDuringTheTransferCancelsIt) {
     makeImage(64 * 1024);
     // The paced line makes the transfer last seconds.
     const std::string pty = startSim({"--pace"});
-    Child tool = startTool({pty, file("fw.bin").string()});
-    ASSERT_TRUE(waitForText(file("tool.err"), "Sent  10%"));
-    tool.signal(SIGINT);
-    const ToolRun run = finish(tool);
+    const ToolRun run = interruptOnceLogged({pty, file("fw.bin").string()}, {"Sent  10%"});
 
     EXPECT_EQ(run.exitCode, 130) << describe(run);
     EXPECT_EQ(field(run.json, "outcome"), "interrupted");
@@ -425,14 +430,11 @@ TEST_F(CliUpload, CtrlCDuringTheTransferCancelsIt) {
     EXPECT_NE(field(summary, "outcome"), "complete") << summary;
     // The last bytes the tool sent are the two CAN. (A pty hands bytes over late, so the
     // simulator may see the port's close before them and book them at the restored speed.)
-    const auto trace = normalisedTrace();
-    const auto lastSent =
-        std::find_if(trace.rbegin(), trace.rend(), [](const std::string& line) { return line.starts_with("RX "); });
-    ASSERT_NE(lastSent, trace.rend());
-    EXPECT_TRUE(lastSent->ends_with("1818")) << *lastSent;
+    const std::string last = lastSent(normalisedTrace());
+    EXPECT_TRUE(last.ends_with("1818")) << last;
 }
 
-TEST_F(CliUpload, BadPortsAndFilesEndWithOneLineAndTheirCode) {
+TEST_F(CliUpload, PortsThatCannotBeUsedEndWithOneLineAndTheirCode) {
     makeImage(300);
     const std::string firmware = file("fw.bin").string();
     const auto lines = [](const std::string& text) { return std::count(text.begin(), text.end(), '\n'); };
@@ -460,7 +462,21 @@ TEST_F(CliUpload, BadPortsAndFilesEndWithOneLineAndTheirCode) {
         EXPECT_NE(run.log.find("in use"), std::string::npos) << run.log;
     }
 
-    run = runTool({"/dev/null", dir_.string()});
+    // One port named twice, through a link, is refused before anything is opened.
+    const std::string pty = startSim();
+    fs::create_symlink(pty, file("link"));
+    run = runTool({pty, file("link").string(), firmware});
+    EXPECT_EQ(run.exitCode, 2) << describe(run);
+    EXPECT_NE(run.log.find("the same port is given twice"), std::string::npos) << run.log;
+    EXPECT_EQ(sentHex(normalisedTrace()), "");
+}
+
+TEST_F(CliUpload, BadFilesAndCommandLinesEndWithTheirCode) {
+    makeImage(300);
+    const std::string firmware = file("fw.bin").string();
+    const auto lines = [](const std::string& text) { return std::count(text.begin(), text.end(), '\n'); };
+
+    ToolRun run = runTool({"/dev/null", dir_.string()});
     EXPECT_EQ(run.exitCode, 3) << describe(run);
     EXPECT_EQ(field(run.json, "outcome"), "firmware_unreadable");
     EXPECT_NE(run.log.find("is a folder"), std::string::npos) << run.log;
@@ -484,14 +500,6 @@ TEST_F(CliUpload, BadPortsAndFilesEndWithOneLineAndTheirCode) {
     log = linesOf(readFile(file("tool.err")));
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0], "usage: qz450-upload [options] PORT [PORT...] FIRMWARE.bin");
-
-    // One port named twice, through a link, is refused before anything is opened.
-    const std::string pty = startSim();
-    fs::create_symlink(pty, file("link"));
-    run = runTool({pty, file("link").string(), firmware});
-    EXPECT_EQ(run.exitCode, 2) << describe(run);
-    EXPECT_NE(run.log.find("the same port is given twice"), std::string::npos) << run.log;
-    EXPECT_EQ(sentHex(normalisedTrace()), "");
 }
 
 // --- several ports at once ------------------------------------------------------------------
@@ -566,21 +574,15 @@ TEST_F(CliUpload, CtrlCMidTransferCancelsEveryPortAndRestoresIt) {
     makeImage(64 * 1024);
     std::vector<std::string> ports;
     std::vector<termios> before;
+    std::vector<std::string> progress;
     for (std::size_t i = 0; i < 3; ++i) {
         ports.push_back(startSimAt(i, {"--pace"}));
-        termios tio{};
-        const int fd = ::open(ports.back().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(::tcgetattr(fd, &tio), 0);
-        ::close(fd);
-        before.push_back(tio);
+        before.push_back(lineOf(ports.back()));
+        progress.push_back(ports.back() + ": Sent  10%");
     }
     std::vector<std::string> args = ports;
     args.push_back(file("fw.bin").string());
-    Child tool = startTool(args);
-    for (const auto& port : ports) ASSERT_TRUE(waitForText(file("tool.err"), port + ": Sent  10%")) << port;
-    tool.signal(SIGINT);
-    const ToolRun run = finish(tool);
+    const ToolRun run = interruptOnceLogged(args, progress);
 
     EXPECT_EQ(run.exitCode, 130) << describe(run);
     const auto json = linesOf(run.json);
@@ -591,11 +593,8 @@ TEST_F(CliUpload, CtrlCMidTransferCancelsEveryPortAndRestoresIt) {
     }
     for (std::size_t i = 0; i < ports.size(); ++i) {
         EXPECT_TRUE(portIsFreeAndRestored(ports[i], before[i])) << ports[i];
-        const auto trace = traceAt(i);
-        const auto lastSent =
-            std::find_if(trace.rbegin(), trace.rend(), [](const std::string& line) { return line.starts_with("RX "); });
-        ASSERT_NE(lastSent, trace.rend());
-        EXPECT_TRUE(lastSent->ends_with("1818")) << ports[i] << ": " << *lastSent;
+        const std::string last = lastSent(traceAt(i));
+        EXPECT_TRUE(last.ends_with("1818")) << ports[i] << ": " << last;
     }
 }
 

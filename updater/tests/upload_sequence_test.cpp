@@ -11,8 +11,8 @@ namespace qz::test {
 namespace {
 
 const std::vector<std::string> kOpening = {
-    "PortOpen?",     "CommPort=3",           "Settings=19200, N, 8, 1", "InputLength=0",
-    "Handshaking=0", "InputBufferSize=1024", "OutputBufferSize=1024",   "InputMode=0",
+    "PortOpen?",     "CommPort=3",           "Settings=19200,n,8,1",  "InputLength=0",
+    "Handshaking=0", "InputBufferSize=1024", "OutputBufferSize=1024", "InputMode=0",
     "PortOpen=1",    "EnableCancel=1",
 };
 
@@ -105,7 +105,7 @@ TEST_F(UploadTest, SuccessfulUploadGivesEveryMemberAndTextInOrder) {
     });
     EXPECT_EQ(h.log.entries, expected);
     EXPECT_EQ(result.outcome, UploadOutcome::Success);
-    EXPECT_EQ(result.transferStatus, std::optional<std::int16_t>(1000));
+    EXPECT_EQ(result.transferStatus, std::optional(TransferStatus::complete));
     expectIdle();
 }
 
@@ -179,10 +179,10 @@ TEST_F(UploadTest, WithoutAFileThePortIsOpenedAndClosedAndNothingIsSent) {
 
 TEST_F(UploadTest, FailedTransferShowsNoMessageAndReturnsToIdle) {
     h.control.queueInput("%");
-    h.control.statusAfterSend = kTransferCancelled;
+    h.control.statusAfterSend = TransferStatus::cancelled;
     const UploadResult result = h.window.UpLoadClick();
     EXPECT_EQ(result.outcome, UploadOutcome::TransferFailed);
-    EXPECT_EQ(result.transferStatus, std::optional<std::int16_t>(kTransferCancelled));
+    EXPECT_EQ(result.transferStatus, std::optional(TransferStatus::cancelled));
     EXPECT_TRUE(h.log.withPrefix("message ").empty());
     const std::size_t status = h.log.find("TransferStatus?");
     const std::vector<std::string> tail(h.log.entries.begin() + static_cast<std::ptrdiff_t>(status) + 1,
@@ -285,7 +285,8 @@ TEST_F(UploadTest, AnOpenPortCountsAsOpenedAndKeepsItsSettings) {
     h.control.queueInput("%");
     EXPECT_EQ(h.window.UpLoadClick().outcome, UploadOutcome::Success);
     EXPECT_FALSE(h.log.contains("CommPort=3"));
-    EXPECT_FALSE(h.log.contains("Settings=19200, N, 8, 1"));
+    // The first settings given are the first wake-up pass's.
+    EXPECT_EQ(h.log.withPrefix("Settings=").front(), "Settings=9600,n,8,1");
     EXPECT_FALSE(h.window.PortError);
 }
 

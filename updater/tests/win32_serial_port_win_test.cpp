@@ -130,7 +130,7 @@ TEST_F(EchoLineTest, WritesReadsWithTimeoutAndDiscards) {
     Win32SerialPort again;
     SerialTransferControl control(again, win32ComDeviceName);
     ASSERT_TRUE(control.setCommPort(static_cast<std::int16_t>(number)));
-    ASSERT_TRUE(control.setSettings("57600,n,8,1"));
+    ASSERT_TRUE(control.setSettings(k57600));
     ASSERT_TRUE(control.setPortOpen(true)) << control.lastError();
     EXPECT_EQ(control.portStateText(), "COM" + std::to_string(number) + " open at 57600,n,8,1");
     ASSERT_TRUE(control.output("%{"));
@@ -169,7 +169,7 @@ TEST_P(RxLineTest, ImageArrivesByteExact) {
     Win32SerialPort port;
     SerialTransferControl control(port, win32ComDeviceName);
     ASSERT_TRUE(control.setCommPort(static_cast<std::int16_t>(number)));
-    ASSERT_TRUE(control.setSettings("57600,n,8,1"));
+    ASSERT_TRUE(control.setSettings(k57600));
     ASSERT_TRUE(control.setEnableCancel(true));
     ASSERT_TRUE(control.setStartTimeout(20.0f));
     ASSERT_TRUE(control.setPortOpen(true)) << control.lastError();
@@ -180,7 +180,7 @@ TEST_P(RxLineTest, ImageArrivesByteExact) {
     fs::remove(file);
 
     EXPECT_TRUE(sent) << control.lastError();
-    EXPECT_EQ(control.transferStatus(), kTransferComplete);
+    EXPECT_EQ(control.transferStatus(), TransferStatus::complete);
     EXPECT_EQ(control.lastTransfer().progress.mode, param.crc ? XmodemMode::crc16 : XmodemMode::checksum);
     // rx has closed the file before it acknowledged the end.
     EXPECT_TRUE(test::isPaddedImage(image, test::readImage(received)));

@@ -515,13 +515,13 @@ TEST_F(DrawnControlTest, TheAreaFollowsThePortAndATransfer) {
     drawn.refresh();
     EXPECT_EQ(areaText(), "COM1 closed");
     ASSERT_TRUE(drawn.setCommPort(3));
-    ASSERT_TRUE(drawn.setSettings("57600,n,8,1"));
+    ASSERT_TRUE(drawn.setSettings({57600, Parity::none, 8, StopBits::one}));
     ASSERT_TRUE(drawn.setPortOpen(true));
     EXPECT_EQ(areaText().rfind("COM3 open", 0), 0u) << areaText();
 
     ASSERT_TRUE(drawn.setSendFileName(folder.file("fw.bin")));
     ASSERT_TRUE(drawn.sendFile());
-    EXPECT_EQ(drawn.transferStatus(), kTransferComplete);
+    EXPECT_EQ(drawn.transferStatus(), TransferStatus::complete);
     const std::string text = areaText();
     EXPECT_NE(text.find("Sent fw.bin"), std::string::npos) << text;
     EXPECT_NE(text.find("Block 2 of 2, 200 of 200 bytes; 100%"), std::string::npos) << text;
@@ -542,7 +542,7 @@ TEST_F(DrawnControlTest, ClosingThePortFromTheWindowDuringATransferStopsIt) {
         if (pumps == 2) drawn.setPortOpen(false);
     };
     EXPECT_FALSE(drawn.sendFile());
-    EXPECT_NE(drawn.transferStatus(), kTransferComplete);
+    EXPECT_NE(drawn.transferStatus(), TransferStatus::complete);
     EXPECT_EQ(drawn.portOpen(), false);
     EXPECT_EQ(areaText().find("Complete"), std::string::npos) << areaText();
 }
@@ -559,9 +559,9 @@ TEST(TransferAreaTest, PercentOfTheImageAcknowledged) {
     empty.running = true;
     EXPECT_EQ(win32::transferPercent(empty), 0);
     empty.running = false;
-    empty.status = kTransferComplete;
+    empty.status = TransferStatus::complete;
     EXPECT_EQ(win32::transferPercent(empty), 100);
-    empty.status = kTransferTimedOut;
+    empty.status = TransferStatus::timedOut;
     EXPECT_EQ(win32::transferPercent(empty), 0);
 }
 

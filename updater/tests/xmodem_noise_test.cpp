@@ -89,9 +89,10 @@ NoisyRun makeRun(std::uint32_t seed) {
 std::string describe(const NoisyRun& run, const XmodemResult& result, const XmodemTestReceiver& receiver) {
     std::ostringstream text;
     text << "seed " << run.seed << ": " << run.image.size() << " bytes, " << (run.receiver.crc ? "CRC" : "checksum")
-         << ", status " << result.status << " (" << result.detail << "), retries " << result.progress.retries
-         << ", receiver " << (receiver.completed() ? "completed" : "failed: " + receiver.failure()) << " with "
-         << receiver.data().size() << " bytes";
+         << ", outcome " << static_cast<int>(result.outcome) << " (" << result.detail << "), retries "
+         << result.progress.retries << ", receiver "
+         << (receiver.completed() ? "completed" : "failed: " + receiver.failure()) << " with " << receiver.data().size()
+         << " bytes";
     return text.str();
 }
 
@@ -130,7 +131,7 @@ TEST(XmodemNoise, NeverReportsCompleteForAnImageThatDidNotArriveIntact) {
         const Outcome outcome = transfer(run, receiver, options);
         ++runs;
         if (outcome.result.progress.retries > 0) ++withRetries;
-        if (outcome.result.status == kTransferComplete) {
+        if (outcome.result.outcome == XmodemOutcome::complete) {
             ++complete;
             if (!receiver.holdsImage(run.image)) falseSuccesses.push_back(describe(run, outcome.result, receiver));
         }
@@ -160,12 +161,12 @@ TEST(XmodemNoise, ReceiverThatCancelsOrFallsSilentEndsTheTransferInBoundedTime) 
         XmodemTestReceiver receiver(run.receiver);
         const Outcome outcome = transfer(run, receiver, options);
         const std::string what = describe(run, outcome.result, receiver);
-        EXPECT_NE(outcome.result.status, kTransferComplete) << what;
+        EXPECT_NE(outcome.result.outcome, XmodemOutcome::complete) << what;
         EXPECT_LE(outcome.elapsed, worstCase(options, run.image.size())) << what;
-        if (outcome.result.status == kTransferCancelled) ++cancelled;
-        if (outcome.result.status == kTransferTimedOut) ++silent;
+        if (outcome.result.outcome == XmodemOutcome::cancelled) ++cancelled;
+        if (outcome.result.outcome == XmodemOutcome::timedOut) ++silent;
         if (!cancels && after == 0) {
-            EXPECT_EQ(outcome.result.status, kTransferTimedOut) << what;
+            EXPECT_EQ(outcome.result.outcome, XmodemOutcome::timedOut) << what;
             EXPECT_LE(outcome.elapsed, options.startTimeout + options.idleInterval) << what;
         }
     }

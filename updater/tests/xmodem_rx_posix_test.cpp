@@ -53,7 +53,7 @@ TEST_P(RxTest, ImageArrivesByteExact) {
     PosixSerialPort port;
     SerialTransferControl control(port, win32ComDeviceName);
     control.setDevicePath(rx.slavePath());
-    ASSERT_TRUE(control.setSettings("57600,n,8,1"));
+    ASSERT_TRUE(control.setSettings({57600, Parity::none, 8, StopBits::one}));
     ASSERT_TRUE(control.setEnableCancel(true));
     ASSERT_TRUE(control.setStartTimeout(15.0f));
     ASSERT_TRUE(control.setPortOpen(true)) << control.lastError();
@@ -66,7 +66,7 @@ TEST_P(RxTest, ImageArrivesByteExact) {
     const std::string rxLog((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
 
     EXPECT_TRUE(sent) << control.lastError() << "\nrx said: " << rxLog;
-    EXPECT_EQ(control.transferStatus(), kTransferComplete);
+    EXPECT_EQ(control.transferStatus(), TransferStatus::complete);
     EXPECT_EQ(rxStatus, 0) << rxLog;
     const TransferReport& report = control.lastTransfer();
     EXPECT_EQ(report.progress.mode, param.crc ? XmodemMode::crc16 : XmodemMode::checksum);

@@ -65,7 +65,7 @@ TEST(XmodemFrames, CrcBlocksCarryNumberComplementPaddingAndCrc) {
     const auto image = imageOf(200);
     ModelTransfer transfer(receiverOptions(true));
     const XmodemResult result = transfer.send(image);
-    ASSERT_EQ(result.status, kTransferComplete) << result.detail;
+    ASSERT_EQ(result.outcome, XmodemOutcome::complete) << result.detail;
 
     const auto& writes = transfer.line.writes();
     ASSERT_EQ(writes.size(), 3u); // two blocks and the EOT
@@ -90,7 +90,7 @@ TEST(XmodemFrames, ChecksumBlocksWhenTheReceiverAsksWithNak) {
     XmodemOptions options;
     options.padCharacter = 0xEE; // an exact block needs no padding whatever the pad byte
     const XmodemResult result = transfer.send(image, options);
-    ASSERT_EQ(result.status, kTransferComplete) << result.detail;
+    ASSERT_EQ(result.outcome, XmodemOutcome::complete) << result.detail;
     const auto& block = transfer.line.writes().at(0);
     ASSERT_EQ(block.size(), 132u);
     EXPECT_EQ(block[131], xmodemChecksum({block.data() + 3, 128}));
@@ -103,7 +103,7 @@ TEST(XmodemFrames, PadCharacterFillsTheLastBlock) {
     ModelTransfer transfer(receiverOptions(true));
     XmodemOptions options;
     options.padCharacter = 0;
-    ASSERT_EQ(transfer.send(image, options).status, kTransferComplete);
+    ASSERT_EQ(transfer.send(image, options).outcome, XmodemOutcome::complete);
     EXPECT_TRUE(transfer.receiver.holdsImage(image, 0));
 }
 
@@ -111,7 +111,7 @@ TEST(XmodemFrames, BlockNumbersWrapFrom255ToZero) {
     const auto image = imageOf(300 * 128 - 5);
     ModelTransfer transfer(receiverOptions(true));
     const XmodemResult result = transfer.send(image);
-    ASSERT_EQ(result.status, kTransferComplete) << result.detail;
+    ASSERT_EQ(result.outcome, XmodemOutcome::complete) << result.detail;
     EXPECT_TRUE(transfer.receiver.holdsImage(image));
     const auto& writes = transfer.line.writes();
     ASSERT_EQ(writes.size(), 301u);
@@ -126,7 +126,7 @@ TEST(XmodemFrames, BlockNumbersWrapFrom255ToZero) {
 TEST(XmodemFrames, EmptyImageIsJustTheEot) {
     ModelTransfer transfer(receiverOptions(true));
     const XmodemResult result = transfer.send({});
-    EXPECT_EQ(result.status, kTransferComplete) << result.detail;
+    EXPECT_EQ(result.outcome, XmodemOutcome::complete) << result.detail;
     ASSERT_EQ(transfer.line.writes().size(), 1u);
     EXPECT_EQ(transfer.line.writes()[0], std::vector<std::uint8_t>{kEot});
     EXPECT_TRUE(transfer.receiver.completed());
@@ -142,7 +142,7 @@ TEST(XmodemStart, GarbageBeforeTheFirstRequestIsIgnored) {
     receiver.start(line);
     XmodemSender sender(line, {}, virtualHooks(line));
     const XmodemResult result = sender.send(image);
-    EXPECT_EQ(result.status, kTransferComplete) << result.detail;
+    EXPECT_EQ(result.outcome, XmodemOutcome::complete) << result.detail;
     EXPECT_TRUE(receiver.holdsImage(image));
     EXPECT_EQ(result.progress.retries, 0u);
 }
@@ -155,7 +155,7 @@ TEST(XmodemStart, LastQueuedRequestChoosesTheCheck) {
     line.deliver(bytes({'C', 'C', 'C', kNak}), line.now());
     XmodemSender sender(line, {}, virtualHooks(line));
     const XmodemResult result = sender.send(image);
-    EXPECT_EQ(result.status, kTransferComplete) << result.detail;
+    EXPECT_EQ(result.outcome, XmodemOutcome::complete) << result.detail;
     EXPECT_EQ(result.progress.mode, XmodemMode::checksum);
     EXPECT_TRUE(receiver.holdsImage(image));
 }
@@ -172,7 +172,7 @@ TEST(XmodemStart, ReceiverThatNeverAsksEndsAtTheStartTimeoutWhileTheIdleHookRuns
     XmodemOptions options;
     options.startTimeout = 10s;
     const XmodemResult result = XmodemSender(line, options, hooks).send(imageOf(10));
-    EXPECT_EQ(result.status, kTransferTimedOut);
+    EXPECT_EQ(result.outcome, XmodemOutcome::timedOut);
     EXPECT_TRUE(line.writes().empty());
     EXPECT_GE(line.now() - VirtualTime{}, 10s);
     EXPECT_LE(line.now() - VirtualTime{}, 10s + options.idleInterval);
@@ -205,7 +205,7 @@ struct ScriptedTransfer {
 TEST(XmodemRetries, NakResendsTheSameBlock) {
     ScriptedTransfer transfer(Answers{{kNak}, {kAck}, {kNak}, {kNak}, {kAck}, {kAck}});
     const XmodemResult result = transfer.send(imageOf(256));
-    EXPECT_EQ(result.status, kTransferComplete) << result.detail;
+    EXPECT_EQ(result.outcome, XmodemOutcome::complete) << result.detail;
     const auto& writes = transfer.line.writes();
     ASSERT_EQ(writes.size(), 6u);
     EXPECT_EQ(writes[0], writes[1]);
@@ -218,7 +218,7 @@ TEST(XmodemRetries, NakResendsTheSameBlock) {
 TEST(XmodemRetries, MaxErrorsNaksEndTheTransfer) {
     ScriptedTransfer transfer(Answers(20, {kNak}));
     const XmodemResult result = transfer.send(imageOf(100));
-    EXPECT_EQ(result.status, kTransferTooManyErrors);
+    EXPECT_EQ(result.outcome, XmodemOutcome::tooManyErrors);
     EXPECT_EQ(transfer.line.writes().size(), 10u);
 }
 
@@ -226,7 +226,7 @@ TEST(XmodemRetries, ReceiverThatStopsAnsweringEndsInBoundedTime) {
     ScriptedTransfer transfer(Answers{{kAck}}); // ACKs block 1, then silence
     XmodemOptions options;
     const XmodemResult result = transfer.send(imageOf(1000), options);
-    EXPECT_EQ(result.status, kTransferTimedOut);
+    EXPECT_EQ(result.outcome, XmodemOutcome::timedOut);
     EXPECT_EQ(transfer.line.writes().size(), 1u + 10u);
     EXPECT_LE(transfer.line.now() - VirtualTime{}, 11 * options.packetTimeout);
 }
@@ -240,7 +240,7 @@ TEST(XmodemRetries, NoiseBetweenAnswersDoesNotPostponeTheTimeout) {
     line.deliver(bytes({'C'}), line.now());
     XmodemOptions options;
     const XmodemResult result = XmodemSender(line, options, virtualHooks(line)).send(imageOf(10));
-    EXPECT_EQ(result.status, kTransferTimedOut);
+    EXPECT_EQ(result.outcome, XmodemOutcome::timedOut);
     EXPECT_LE(line.now() - VirtualTime{}, 11 * options.packetTimeout);
 }
 
@@ -259,7 +259,7 @@ TEST(XmodemRetries, AnAnswerThatArrivedWhileTheIdleHookHeldIsNotATimeout) {
     };
     const XmodemResult result = transfer.send(imageOf(100), {}, hooks);
     EXPECT_TRUE(held);
-    EXPECT_EQ(result.status, kTransferComplete) << result.detail;
+    EXPECT_EQ(result.outcome, XmodemOutcome::complete) << result.detail;
     EXPECT_EQ(transfer.line.writes().size(), 2u); // the block and the EOT, no resend
     EXPECT_EQ(result.progress.retries, 0u);
 }
@@ -267,21 +267,21 @@ TEST(XmodemRetries, AnAnswerThatArrivedWhileTheIdleHookHeldIsNotATimeout) {
 TEST(XmodemCancel, TwoCanInARowCancel) {
     ScriptedTransfer transfer(Answers{{kAck}, {kCan, kCan}});
     const XmodemResult result = transfer.send(imageOf(1000));
-    EXPECT_EQ(result.status, kTransferCancelled);
+    EXPECT_EQ(result.outcome, XmodemOutcome::cancelled);
     EXPECT_EQ(transfer.line.writes().size(), 2u);
 }
 
 TEST(XmodemCancel, ALoneCanIsNoise) {
     ScriptedTransfer transfer(Answers{{kCan, kAck}, {kCan, 'x', kCan, kAck}, {kAck}});
     const XmodemResult result = transfer.send(imageOf(256));
-    EXPECT_EQ(result.status, kTransferComplete) << result.detail;
+    EXPECT_EQ(result.outcome, XmodemOutcome::complete) << result.detail;
 }
 
 TEST(XmodemCancel, CanIsIgnoredWhenCancelIsNotHonoured) {
     ScriptedTransfer transfer(Answers{{kCan, kCan, kAck}, {kAck}});
     XmodemOptions options;
     options.honourCancel = false;
-    EXPECT_EQ(transfer.send(imageOf(10), options).status, kTransferComplete);
+    EXPECT_EQ(transfer.send(imageOf(10), options).outcome, XmodemOutcome::complete);
 }
 
 TEST(XmodemCancel, LocalAbortSendsTwoCan) {
@@ -290,7 +290,7 @@ TEST(XmodemCancel, LocalAbortSendsTwoCan) {
     int idleCalls = 0;
     hooks.idle = [&] { return ++idleCalls > 30 ? IdleAction::abort : IdleAction::proceed; };
     const XmodemResult result = transfer.send(imageOf(1000), {}, hooks);
-    EXPECT_EQ(result.status, kTransferAborted);
+    EXPECT_EQ(result.outcome, XmodemOutcome::aborted);
     EXPECT_EQ(transfer.line.writes().back(), (std::vector<std::uint8_t>{kCan, kCan}));
 
     ScriptedTransfer quiet(Answers{{kAck}, {}});
@@ -299,40 +299,40 @@ TEST(XmodemCancel, LocalAbortSendsTwoCan) {
     std::atomic<bool> abort{true};
     XmodemHooks flagOnly;
     flagOnly.abortRequested = &abort;
-    EXPECT_EQ(quiet.send(imageOf(1000), options, flagOnly).status, kTransferAborted);
+    EXPECT_EQ(quiet.send(imageOf(1000), options, flagOnly).outcome, XmodemOutcome::aborted);
     EXPECT_TRUE(quiet.line.writes().empty());
 }
 
 TEST(XmodemLine, WriteOrReadFailureIsALineError) {
     ScriptedTransfer writeFails(Answers{{kAck}});
     writeFails.line.failWritesAfter(1);
-    EXPECT_EQ(writeFails.send(imageOf(1000)).status, kTransferLineError);
+    EXPECT_EQ(writeFails.send(imageOf(1000)).outcome, XmodemOutcome::lineError);
 
     ScriptedTransfer readFails(Answers{});
     readFails.line.failReads();
-    EXPECT_EQ(readFails.send(imageOf(1000)).status, kTransferLineError);
+    EXPECT_EQ(readFails.send(imageOf(1000)).outcome, XmodemOutcome::lineError);
 }
 
 TEST(XmodemEnd, EotIsRepeatedUntilAcknowledged) {
     ScriptedTransfer nakFirst(Answers{{kAck}, {kNak}, {kAck}});
-    EXPECT_EQ(nakFirst.send(imageOf(5)).status, kTransferComplete);
+    EXPECT_EQ(nakFirst.send(imageOf(5)).outcome, XmodemOutcome::complete);
     EXPECT_EQ(nakFirst.line.writes().size(), 3u);
 
     ScriptedTransfer neverAcked(Answers{{kAck}});
     const XmodemResult silent = neverAcked.send(imageOf(5));
-    EXPECT_EQ(silent.status, kTransferTimedOut);
+    EXPECT_EQ(silent.outcome, XmodemOutcome::timedOut);
     EXPECT_EQ(neverAcked.line.writes().size(), 1u + 10u);
 
     ScriptedTransfer refused(
         Answers{{kAck}, {kNak}, {kNak}, {kNak}, {kNak}, {kNak}, {kNak}, {kNak}, {kNak}, {kNak}, {kNak}});
-    EXPECT_EQ(refused.send(imageOf(5)).status, kTransferTooManyErrors);
+    EXPECT_EQ(refused.send(imageOf(5)).outcome, XmodemOutcome::tooManyErrors);
 }
 
 TEST(XmodemStale, CrcRequestAfterBlockOneIsIgnored) {
     // The receiver's request repeated once more after it got block 1.
     ScriptedTransfer transfer(Answers{{kAck, 'C'}, {'C', kAck}, {kAck}});
     const XmodemResult result = transfer.send(imageOf(256));
-    EXPECT_EQ(result.status, kTransferComplete) << result.detail;
+    EXPECT_EQ(result.outcome, XmodemOutcome::complete) << result.detail;
     EXPECT_EQ(transfer.line.writes().size(), 3u);
     EXPECT_EQ(result.progress.retries, 0u);
 }
@@ -341,7 +341,7 @@ TEST(XmodemStale, DuplicateAcksAreDroppedBeforeTheNextBlock) {
     // The line hands over every ACK twice.
     ScriptedTransfer transfer(Answers{{kAck, kAck}, {kAck, kAck}, {kNak}, {kAck}, {kAck}});
     const XmodemResult result = transfer.send(imageOf(3 * 128));
-    EXPECT_EQ(result.status, kTransferComplete) << result.detail;
+    EXPECT_EQ(result.outcome, XmodemOutcome::complete) << result.detail;
     const auto& writes = transfer.line.writes();
     ASSERT_EQ(writes.size(), 5u);
     EXPECT_EQ(writes[3], writes[2]); // block 3 again after its NAK, not the EOT
@@ -392,7 +392,7 @@ TEST_P(SlowAckTest, SecondAckOfARepeatedBlockIsNotTakenForTheNext) {
     VirtualLine line(damage);
     receiver.start(line);
     const XmodemResult result = XmodemSender(line, {}, virtualHooks(line)).send(image);
-    EXPECT_EQ(result.status, kTransferComplete) << result.detail << " / receiver: " << receiver.failure();
+    EXPECT_EQ(result.outcome, XmodemOutcome::complete) << result.detail << " / receiver: " << receiver.failure();
     EXPECT_TRUE(receiver.holdsImage(image));
     EXPECT_GE(receiver.duplicatesSeen(), 1);
 }
@@ -407,7 +407,7 @@ TEST(XmodemProgress, ReportsBlocksAndBytesUpToTheTotal) {
     XmodemHooks hooks = virtualHooks(transfer.line);
     hooks.progress = [&](const XmodemProgress& p) { reports.push_back(p); };
     const XmodemResult result = XmodemSender(transfer.line, {}, hooks).send(image);
-    ASSERT_EQ(result.status, kTransferComplete);
+    ASSERT_EQ(result.outcome, XmodemOutcome::complete);
     ASSERT_FALSE(reports.empty());
     EXPECT_EQ(reports.front().phase, XmodemPhase::waitingForReceiver);
     EXPECT_EQ(reports.back().phase, XmodemPhase::finished);

@@ -7,7 +7,7 @@ constexpr auto kProgressPaintInterval = std::chrono::milliseconds(100);
 
 DrawnTransferControl::DrawnTransferControl(SerialTransferControl& control, TransferArea& area,
                                            std::function<void()> pump)
-    : control_(control), area_(area) {
+    : ForwardingTransferControl(control), control_(control), area_(area) {
     control_.setProgressHook([this](const TransferReport& report) {
         // A block takes about 23 ms at 57600 baud, and a repaint costs a noticeable share of
         // that under some display servers: while blocks keep coming, the area is brought up to
@@ -35,24 +35,6 @@ void DrawnTransferControl::refresh() {
     model.transferSeen = transferSeen_;
     model.transfer = control_.lastTransfer();
     area_.setModel(model);
-}
-
-bool DrawnTransferControl::setCommPort(std::int16_t port) {
-    const bool ok = control_.setCommPort(port);
-    refresh();
-    return ok;
-}
-
-bool DrawnTransferControl::setSettings(std::string_view text) {
-    const bool ok = control_.setSettings(text);
-    refresh();
-    return ok;
-}
-
-bool DrawnTransferControl::setPortOpen(bool open) {
-    const bool ok = control_.setPortOpen(open);
-    refresh();
-    return ok;
 }
 
 bool DrawnTransferControl::sendFile() {

@@ -12,7 +12,7 @@
 
 namespace qz::win32 {
 
-class DrawnTransferControl final : public TransferControl {
+class DrawnTransferControl final : public ForwardingTransferControl {
 public:
     // `pump` handles pending window messages; it runs while SendFile waits on the line.
     DrawnTransferControl(SerialTransferControl& control, TransferArea& area, std::function<void()> pump);
@@ -20,28 +20,19 @@ public:
     // Shows the control's present state in its area.
     void refresh();
 
-    bool setCommPort(std::int16_t port) override;
-    std::optional<std::int16_t> commPort() const override { return control_.commPort(); }
-    bool setSettings(std::string_view text) override;
-    std::optional<std::string> settings() const override { return control_.settings(); }
-    bool setPortOpen(bool open) override;
-    std::optional<bool> portOpen() const override { return control_.portOpen(); }
-    bool output(std::string_view text) override { return control_.output(text); }
-    std::optional<std::string> input() override { return control_.input(); }
-    bool setSendFileName(std::string_view path) override { return control_.setSendFileName(path); }
-    std::optional<std::string> sendFileName() const override { return control_.sendFileName(); }
+    // The members that change what the area shows.
+    bool setCommPort(std::int16_t port) override { return refreshed(control_.setCommPort(port)); }
+    bool setSettings(const LineSettings& line) override { return refreshed(control_.setSettings(line)); }
+    bool setPortOpen(bool open) override { return refreshed(control_.setPortOpen(open)); }
     bool sendFile() override;
-    std::optional<std::int16_t> transferStatus() const override { return control_.transferStatus(); }
-    bool setInputLength(std::int16_t value) override { return control_.setInputLength(value); }
-    bool setHandshaking(std::int32_t value) override { return control_.setHandshaking(value); }
-    bool setInputBufferSize(std::int16_t value) override { return control_.setInputBufferSize(value); }
-    bool setOutputBufferSize(std::int16_t value) override { return control_.setOutputBufferSize(value); }
-    bool setInputMode(std::int32_t value) override { return control_.setInputMode(value); }
-    bool setEnableCancel(bool value) override { return control_.setEnableCancel(value); }
-    bool setNullDiscard(bool value) override { return control_.setNullDiscard(value); }
-    std::string lastError() const override { return control_.lastError(); }
 
 private:
+    // Brings the area up to date after a member that returned `ok`.
+    bool refreshed(bool ok) {
+        refresh();
+        return ok;
+    }
+
     SerialTransferControl& control_;
     TransferArea& area_;
     bool transferSeen_ = false;

@@ -9,7 +9,7 @@
 namespace qz::win32 {
 
 int transferPercent(const TransferReport& r) {
-    if (r.progress.bytesTotal == 0) return !r.running && r.status == kTransferComplete ? 100 : 0;
+    if (r.progress.bytesTotal == 0) return !r.running && r.status == TransferStatus::complete ? 100 : 0;
     const std::uint64_t done = std::min(r.progress.bytesAcked, r.progress.bytesTotal);
     return static_cast<int>(done * 100 / r.progress.bytesTotal);
 }

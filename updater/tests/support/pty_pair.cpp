@@ -17,35 +17,20 @@ PtyPair::PtyPair() {
     ::cfmakeraw(&raw);
     ::cfsetispeed(&raw, B9600);
     ::cfsetospeed(&raw, B9600);
-    if (::openpty(&master_, &slave_, name, &raw, nullptr) != 0) {
-        master_ = slave_ = -1;
-        return;
-    }
-    ::fcntl(master_, F_SETFD, FD_CLOEXEC);
-    ::fcntl(slave_, F_SETFD, FD_CLOEXEC);
+    int master = -1;
+    int slave = -1;
+    if (::openpty(&master, &slave, name, &raw, nullptr) != 0) return;
+    master_.reset(master);
+    slave_.reset(slave);
+    ::fcntl(master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
     slavePath_ = name;
-}
-
-PtyPair::~PtyPair() {
-    closeMaster();
-    if (slave_ >= 0) ::close(slave_);
-}
-
-void PtyPair::closeMaster() {
-    if (master_ >= 0) ::close(master_);
-    master_ = -1;
-}
-
-int PtyPair::releaseMaster() {
-    const int fd = master_;
-    master_ = -1;
-    return fd;
 }
 
 bool PtyPair::send(const std::string& text) {
     std::size_t done = 0;
     while (done < text.size()) {
-        const ssize_t written = ::write(master_, text.data() + done, text.size() - done);
+        const ssize_t written = ::write(master(), text.data() + done, text.size() - done);
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) return false;
         done += static_cast<std::size_t>(written);
@@ -55,10 +40,10 @@ bool PtyPair::send(const std::string& text) {
 
 std::string PtyPair::receive(int timeoutMs) {
     std::string text;
-    pollfd waiter{master_, POLLIN, 0};
+    pollfd waiter{master(), POLLIN, 0};
     while (::poll(&waiter, 1, text.empty() ? timeoutMs : 20) > 0 && (waiter.revents & POLLIN)) {
         char chunk[4096];
-        const ssize_t got = ::read(master_, chunk, sizeof chunk);
+        const ssize_t got = ::read(master(), chunk, sizeof chunk);
         if (got <= 0) break;
         text.append(chunk, static_cast<std::size_t>(got));
     }

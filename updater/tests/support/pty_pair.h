@@ -4,6 +4,8 @@
 
 #if !defined(_WIN32)
 
+#include "updater/tests/support/unique_fd.h"
+
 #include <string>
 
 namespace qz::test {
@@ -11,25 +13,22 @@ namespace qz::test {
 class PtyPair {
 public:
     PtyPair();
-    ~PtyPair();
-    PtyPair(const PtyPair&) = delete;
-    PtyPair& operator=(const PtyPair&) = delete;
 
-    bool ok() const { return master_ >= 0; }
-    int master() const { return master_; }
+    bool ok() const { return master_.valid(); }
+    int master() const { return master_.get(); }
     const std::string& slavePath() const { return slavePath_; }
     // Closes the master: the slave side sees a hang-up.
-    void closeMaster();
+    void closeMaster() { master_.reset(); }
     // Hands the master over (to a child process); this object no longer closes it.
-    int releaseMaster();
+    int releaseMaster() { return master_.release(); }
 
     // Writes all of text to the master; reads what is there within timeoutMs.
     bool send(const std::string& text);
     std::string receive(int timeoutMs);
 
 private:
-    int master_ = -1;
-    int slave_ = -1; // held open, so that the master never sees the slave vanish between opens
+    UniqueFd master_;
+    UniqueFd slave_; // held open, so that the master never sees the slave vanish between opens
     std::string slavePath_;
 };
 

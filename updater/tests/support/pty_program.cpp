@@ -18,12 +18,17 @@ PtyProgram::PtyProgram(std::vector<std::string> argv, const std::string& working
     : bytesPerSecond_(bytesPerSecond) {
     int sockets[2];
     if (!pty_.ok() || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) return;
-    if (::pipe2(stop_, O_CLOEXEC) != 0) return;
+    socket_.reset(sockets[0]);
+    const UniqueFd programEnd(sockets[1]);
+    int stop[2];
+    if (::pipe2(stop, O_CLOEXEC) != 0) return;
+    stopRead_.reset(stop[0]);
+    stopWrite_.reset(stop[1]);
     child_ = ::fork();
     if (child_ < 0) return;
     if (child_ == 0) {
-        ::dup2(sockets[1], 0);
-        ::dup2(sockets[1], 1);
+        ::dup2(programEnd.get(), 0);
+        ::dup2(programEnd.get(), 1);
         const int log = ::open(errorLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (log >= 0) ::dup2(log, 2);
         if (::chdir(workingDirectory.c_str()) != 0) ::_exit(126);
@@ -33,10 +38,8 @@ PtyProgram::PtyProgram(std::vector<std::string> argv, const std::string& working
         ::execv(args[0], args.data());
         ::_exit(127);
     }
-    ::close(sockets[1]);
-    socket_ = sockets[0];
-    toProgram_ = std::thread([this] { relay(pty_.master(), socket_); });
-    fromProgram_ = std::thread([this] { relay(socket_, pty_.master()); });
+    toProgram_ = std::thread([this] { relay(pty_.master(), socket_.get()); });
+    fromProgram_ = std::thread([this] { relay(socket_.get(), pty_.master()); });
 }
 
 PtyProgram::~PtyProgram() {
@@ -44,14 +47,12 @@ PtyProgram::~PtyProgram() {
         ::kill(child_, SIGKILL);
         wait();
     }
-    if (stop_[1] >= 0) {
+    if (stopWrite_.valid()) {
         const char stop = 1;
-        (void)!::write(stop_[1], &stop, 1);
+        (void)!::write(stopWrite_.get(), &stop, 1);
     }
     if (toProgram_.joinable()) toProgram_.join();
     if (fromProgram_.joinable()) fromProgram_.join();
-    for (const int fd : {socket_, stop_[0], stop_[1]})
-        if (fd >= 0) ::close(fd);
 }
 
 int PtyProgram::wait() {
@@ -71,7 +72,7 @@ void PtyProgram::relay(int from, int to) {
     Clock::time_point lineFree = Clock::now();
     char buffer[4096];
     for (;;) {
-        pollfd waiters[2] = {{from, POLLIN, 0}, {stop_[0], POLLIN, 0}};
+        pollfd waiters[2] = {{from, POLLIN, 0}, {stopRead_.get(), POLLIN, 0}};
         if (::poll(waiters, 2, -1) < 0) {
             if (errno == EINTR) continue;
             return;
@@ -88,7 +89,7 @@ void PtyProgram::relay(int from, int to) {
         }
         for (ssize_t done = 0; done < got;) {
             // To the program's socket without SIGPIPE once it has ended.
-            const ssize_t written = to == socket_
+            const ssize_t written = to == socket_.get()
                                         ? ::send(to, buffer + done, static_cast<std::size_t>(got - done), MSG_NOSIGNAL)
                                         : ::write(to, buffer + done, static_cast<std::size_t>(got - done));
             if (written < 0 && errno == EINTR) continue;

@@ -33,8 +33,9 @@ private:
     void relay(int from, int to);
 
     PtyPair pty_;
-    int socket_ = -1;
-    int stop_[2] = {-1, -1};
+    UniqueFd socket_;   // our end of the program's standard input and output
+    UniqueFd stopRead_; // written once: the relays end
+    UniqueFd stopWrite_;
     pid_t child_ = -1;
     double bytesPerSecond_;
     std::thread toProgram_;

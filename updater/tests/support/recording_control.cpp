@@ -18,31 +18,13 @@ bool RecordingControl::call(const std::string& member, const std::string& entry)
     return true;
 }
 
-bool RecordingControl::setCommPort(std::int16_t port) {
-    if (!call("CommPort", "CommPort=" + std::to_string(port))) return false;
-    port_ = port;
-    return true;
-}
-
-std::optional<std::int16_t> RecordingControl::commPort() const {
-    if (!call("CommPort", "CommPort?")) return std::nullopt;
-    return port_;
-}
-
-bool RecordingControl::setSettings(std::string_view text) {
-    if (!call("Settings", "Settings=" + std::string(text))) return false;
-    settings_ = std::string(text);
-    return true;
-}
-
-std::optional<std::string> RecordingControl::settings() const {
-    if (!call("Settings", "Settings?")) return std::nullopt;
-    return settings_;
+bool RecordingControl::set(const std::string& member, std::string_view value) const {
+    return call(member, member + "=" + std::string(value));
 }
 
 bool RecordingControl::setPortOpen(bool open) {
-    if (!call("PortOpen", open ? "PortOpen=1" : "PortOpen=0")) return false;
-    if (open && !open_) status_ = kTransferNotStarted;
+    if (!set("PortOpen", flag(open))) return false;
+    if (open && !open_) status_ = TransferStatus::notStarted;
     open_ = open;
     return true;
 }
@@ -53,7 +35,7 @@ std::optional<bool> RecordingControl::portOpen() const {
 }
 
 bool RecordingControl::output(std::string_view text) {
-    if (!call("Output", "Output=" + visible(text))) return false;
+    if (!set("Output", visible(text))) return false;
     if (!open_) {
         lastError_ = "port closed";
         return false;
@@ -70,49 +52,16 @@ std::optional<std::string> RecordingControl::input() {
     return text;
 }
 
-bool RecordingControl::setSendFileName(std::string_view path) {
-    if (!call("SendFileName", "SendFileName=" + std::string(path))) return false;
-    sendFileName_ = std::string(path);
-    return true;
-}
-
-std::optional<std::string> RecordingControl::sendFileName() const {
-    if (!call("SendFileName", "SendFileName?")) return std::nullopt;
-    return sendFileName_;
-}
-
 bool RecordingControl::sendFile() {
     if (!call("SendFile", "SendFile")) return false;
     if (onSendFile) onSendFile();
-    status_ = open_ ? statusAfterSend : static_cast<std::int16_t>(kTransferPortNotOpen);
-    return status_ == kTransferComplete;
+    status_ = open_ ? statusAfterSend : TransferStatus::portNotOpen;
+    return status_ == TransferStatus::complete;
 }
 
-std::optional<std::int16_t> RecordingControl::transferStatus() const {
+std::optional<TransferStatus> RecordingControl::transferStatus() const {
     if (!call("TransferStatus", "TransferStatus?")) return std::nullopt;
     return status_;
-}
-
-bool RecordingControl::setInputLength(std::int16_t value) {
-    return call("InputLength", "InputLength=" + std::to_string(value));
-}
-bool RecordingControl::setHandshaking(std::int32_t value) {
-    return call("Handshaking", "Handshaking=" + std::to_string(value));
-}
-bool RecordingControl::setInputBufferSize(std::int16_t value) {
-    return call("InputBufferSize", "InputBufferSize=" + std::to_string(value));
-}
-bool RecordingControl::setOutputBufferSize(std::int16_t value) {
-    return call("OutputBufferSize", "OutputBufferSize=" + std::to_string(value));
-}
-bool RecordingControl::setInputMode(std::int32_t value) {
-    return call("InputMode", "InputMode=" + std::to_string(value));
-}
-bool RecordingControl::setEnableCancel(bool value) {
-    return call("EnableCancel", value ? "EnableCancel=1" : "EnableCancel=0");
-}
-bool RecordingControl::setNullDiscard(bool value) {
-    return call("NullDiscard", value ? "NullDiscard=1" : "NullDiscard=0");
 }
 
 } // namespace qz::test

@@ -30,35 +30,34 @@ public:
     std::function<std::string()> inputSource;
     // Runs inside SendFile (e.g. to advance a fake clock).
     std::function<void()> onSendFile;
-    std::int16_t statusAfterSend = kTransferComplete;
+    TransferStatus statusAfterSend = TransferStatus::complete;
 
     bool isOpen() const { return open_; }
-    const std::string& currentSettings() const { return settings_; }
 
-    bool setCommPort(std::int16_t port) override;
-    std::optional<std::int16_t> commPort() const override;
-    bool setSettings(std::string_view text) override;
-    std::optional<std::string> settings() const override;
+    bool setCommPort(std::int16_t port) override { return set("CommPort", std::to_string(port)); }
+    bool setSettings(const LineSettings& line) override { return set("Settings", formatLineSettings(line)); }
     bool setPortOpen(bool open) override;
     std::optional<bool> portOpen() const override;
     bool output(std::string_view text) override;
     std::optional<std::string> input() override;
-    bool setSendFileName(std::string_view path) override;
-    std::optional<std::string> sendFileName() const override;
+    bool setSendFileName(std::string_view path) override { return set("SendFileName", path); }
     bool sendFile() override;
-    std::optional<std::int16_t> transferStatus() const override;
-    bool setInputLength(std::int16_t value) override;
-    bool setHandshaking(std::int32_t value) override;
-    bool setInputBufferSize(std::int16_t value) override;
-    bool setOutputBufferSize(std::int16_t value) override;
-    bool setInputMode(std::int32_t value) override;
-    bool setEnableCancel(bool value) override;
-    bool setNullDiscard(bool value) override;
+    std::optional<TransferStatus> transferStatus() const override;
+    bool setInputLength(std::int16_t value) override { return set("InputLength", std::to_string(value)); }
+    bool setHandshaking(std::int32_t value) override { return set("Handshaking", std::to_string(value)); }
+    bool setInputBufferSize(std::int16_t value) override { return set("InputBufferSize", std::to_string(value)); }
+    bool setOutputBufferSize(std::int16_t value) override { return set("OutputBufferSize", std::to_string(value)); }
+    bool setInputMode(std::int32_t value) override { return set("InputMode", std::to_string(value)); }
+    bool setEnableCancel(bool value) override { return set("EnableCancel", flag(value)); }
+    bool setNullDiscard(bool value) override { return set("NullDiscard", flag(value)); }
     std::string lastError() const override { return lastError_; }
 
 private:
+    static std::string flag(bool value) { return value ? "1" : "0"; }
     // Logs the call and tells whether it succeeds.
     bool call(const std::string& member, const std::string& entry) const;
+    // A setter: logs "Member=value".
+    bool set(const std::string& member, std::string_view value) const;
 
     CallLog& log_;
     mutable std::map<std::string, int> failures_;
@@ -66,10 +65,7 @@ private:
     mutable std::string lastError_;
     std::deque<std::string> inputs_;
     bool open_ = false;
-    std::int16_t port_ = 1;
-    std::string settings_ = "9600, N, 8, 1";
-    std::string sendFileName_;
-    std::int16_t status_ = kTransferNotStarted;
+    TransferStatus status_ = TransferStatus::notStarted;
 };
 
 } // namespace qz::test

@@ -19,25 +19,22 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Spawns argv with stdout on a pipe (stderr shared with the test); returns the read end.
-pid_t spawnWithPipe(const std::vector<std::string>& args, int& readEnd) {
+// Spawns argv with stdout on a pipe (stderr shared with the test); gives the read end.
+pid_t spawnWithPipe(const std::vector<std::string>& args, UniqueFd& readEnd) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return -1;
+    UniqueFd reading(fds[0]);
+    const UniqueFd writing(fds[1]);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, writing.get(), 1);
     std::vector<char*> argv;
     for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     pid_t pid = -1;
     if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    if (pid < 0) {
-        close(fds[0]);
-        return -1;
-    }
-    readEnd = fds[0];
+    if (pid >= 0) readEnd = std::move(reading);
     return pid;
 }
 
@@ -55,7 +52,6 @@ SimProcess::SimProcess(const std::vector<std::string>& args) {
 
 SimProcess::~SimProcess() {
     if (pid_ > 0 && !status_) stop(SIGKILL);
-    if (out_ >= 0) close(out_);
 }
 
 std::optional<std::string> SimProcess::nextLine(std::chrono::milliseconds limit) {
@@ -66,16 +62,15 @@ std::optional<std::string> SimProcess::nextLine(std::chrono::milliseconds limit)
             buffer_.erase(0, end + 1);
             return line;
         }
-        if (out_ < 0) return std::nullopt;
+        if (!out_.valid()) return std::nullopt;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) return std::nullopt;
-        pollfd fd{out_, POLLIN, 0};
+        pollfd fd{out_.get(), POLLIN, 0};
         if (poll(&fd, 1, static_cast<int>(left.count())) <= 0) continue;
         char chunk[4096];
-        const ssize_t n = read(out_, chunk, sizeof chunk);
+        const ssize_t n = read(out_.get(), chunk, sizeof chunk);
         if (n <= 0) {
-            close(out_);
-            out_ = -1;
+            out_.reset();
             continue;
         }
         buffer_.append(chunk, static_cast<std::size_t>(n));
@@ -129,17 +124,17 @@ std::string normalisedTrace(const std::string& tracePath, long upload) {
         argv.push_back("--upload");
         argv.push_back(std::to_string(upload));
     }
-    int out = -1;
+    UniqueFd out;
     const pid_t pid = spawnWithPipe(argv, out);
     if (pid < 0) return {};
     std::string text;
     char chunk[4096];
-    for (ssize_t n; (n = read(out, chunk, sizeof chunk)) != 0;) {
+    for (ssize_t n; (n = read(out.get(), chunk, sizeof chunk)) != 0;) {
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) break;
         text.append(chunk, static_cast<std::size_t>(n));
     }
-    close(out);
+    out.reset();
     waitpid(pid, nullptr, 0);
     return text;
 }

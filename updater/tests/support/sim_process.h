@@ -4,6 +4,8 @@
 
 #ifndef _WIN32
 
+#include "updater/tests/support/unique_fd.h"
+
 #include <chrono>
 #include <csignal>
 #include <optional>
@@ -40,7 +42,7 @@ public:
 
 private:
     pid_t pid_ = -1;
-    int out_ = -1;
+    UniqueFd out_; // the simulator's stdout
     std::string buffer_;
     std::string pty_;
     std::optional<int> status_;
