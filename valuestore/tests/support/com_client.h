@@ -92,22 +92,12 @@ inline ComPtr<IDispatch> createControl() {
 }
 
 // Variant constructors for arguments.
-inline Variant text(std::wstring_view value) {
-    Variant v;
-    V_VT(v.get()) = VT_BSTR;
-    V_BSTR(v.get()) = SysAllocStringLen(value.data(), static_cast<UINT>(value.size()));
-    return v;
-}
+inline Variant text(std::wstring_view value) { return textValue(value); }
+inline Variant boolean(bool value) { return boolValue(value); }
 inline Variant integer(LONG value) {
     Variant v;
     V_VT(v.get()) = VT_I4;
     V_I4(v.get()) = value;
-    return v;
-}
-inline Variant boolean(bool value) {
-    Variant v;
-    V_VT(v.get()) = VT_BOOL;
-    V_BOOL(v.get()) = value ? VARIANT_TRUE : VARIANT_FALSE;
     return v;
 }
 inline Variant object(IDispatch* value) {
