@@ -130,9 +130,9 @@ struct Call {
         other.exception = EXCEPINFO{};
     }
     ~Call() {
-        SysFreeString(exception.bstrSource);
-        SysFreeString(exception.bstrDescription);
-        SysFreeString(exception.bstrHelpFile);
+        // The exception's texts are the caller's to free.
+        const Bstr texts[] = {Bstr::attach(exception.bstrSource), Bstr::attach(exception.bstrDescription),
+                              Bstr::attach(exception.bstrHelpFile)};
     }
     std::wstring description() const { return exception.bstrDescription ? exception.bstrDescription : L""; }
     std::wstring textResult() const {
@@ -210,12 +210,10 @@ public:
     }
     ~ScratchFolder() {
         WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW((path_ + L"\\*").c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
+        if (qz::win32::UniqueFind search{FindFirstFileW((path_ + L"\\*").c_str(), &found)}) {
             do {
                 if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW(file(found.cFileName).c_str());
-            } while (FindNextFileW(search, &found));
-            FindClose(search);
+            } while (FindNextFileW(search.get(), &found));
         }
         RemoveDirectoryW(path_.c_str());
     }
