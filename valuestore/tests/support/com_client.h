@@ -13,12 +13,14 @@
 #include <initializer_list>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Included once per test program: defines the library's GUIDs here.
 #include <initguid.h>
 
 #include "ValtroveCtrl_h.h"
+#include "valuestore/com/com_object.h"
 #include "valuestore/com/com_util.h"
 
 namespace vtc::test {
@@ -76,6 +78,14 @@ struct Apartment {
         if (SUCCEEDED(hr)) CoUninitialize();
     }
 };
+
+// Another interface of an object (null when it has none, or for a null object).
+template <typename T>
+ComPtr<T> as(IUnknown* object, REFIID iid) {
+    ComPtr<T> typed;
+    if (object) object->QueryInterface(iid, typed.outVoid());
+    return typed;
+}
 
 inline ComPtr<IClassFactory> classFactory() {
     ComPtr<IClassFactory> factory;
@@ -196,6 +206,45 @@ inline std::vector<std::wstring> enumerate(IDispatch* collection) {
     }
     return items;
 }
+
+// A test double on the stack: QueryInterface from Derived::interfaces() as the library answers it,
+// references counted in refs (what the control still holds), nothing ever freed.
+template <typename Derived, typename... Interfaces>
+class StackObject : public InterfacesOf<Derived, Interfaces...> {
+public:
+    long refs = 0;
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
+    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs); }
+};
+
+// A property bag, as a container holds one, that records every call: Read finds what hold() put there.
+class RecordingBag final : public StackObject<RecordingBag, IPropertyBag> {
+public:
+    std::vector<std::pair<std::wstring, Variant>> held; // what Read finds
+    std::vector<std::wstring> reads;
+    std::vector<std::pair<std::wstring, Variant>> writes;
+
+    static InterfaceTable<RecordingBag> interfaces() {
+        static constexpr InterfaceEntry<RecordingBag> table[] = {entry<IPropertyBag>(IID_IPropertyBag)};
+        return table;
+    }
+    void hold(const wchar_t* key, Variant value) { held.emplace_back(key, std::move(value)); }
+    // What was written becomes what Read finds, as a form file saved and opened again.
+    void holdWrites() { held = std::move(writes); }
+
+    HRESULT STDMETHODCALLTYPE Read(LPCOLESTR key, VARIANT* value, IErrorLog*) override {
+        reads.emplace_back(key);
+        for (auto& [name, stored] : held)
+            if (name == key) return VariantCopy(value, stored.get());
+        return E_INVALIDARG;
+    }
+    HRESULT STDMETHODCALLTYPE Write(LPCOLESTR key, VARIANT* value) override {
+        Variant copy;
+        VariantCopy(copy.get(), value);
+        writes.emplace_back(key, std::move(copy));
+        return S_OK;
+    }
+};
 
 // A scratch folder removed with its files at the end of the test.
 class ScratchFolder {
