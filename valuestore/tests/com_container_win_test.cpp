@@ -534,35 +534,64 @@ public:
 };
 
 int controlPixels() {
-    HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
-    ReleaseDC(nullptr, screen);
-    return MulDiv(480, dpi, 1440);
+    const qz::win32::WindowDc screen(nullptr);
+    return MulDiv(480, GetDeviceCaps(screen.get(), LOGPIXELSX), 1440);
 }
 
-TEST_F(Container, InPlaceActivationGivesAFixedSizeWindowThatHoldsEnabledAndReloadsOnClick) {
+// The control sited on a form of the test, through an in-place site.
+class InPlace : public Container {
+protected:
+    void SetUp() override {
+        Container::SetUp();
+        if (HasFatalFailure()) return;
+        site_.parent = CreateWindowExW(0, L"STATIC", L"form", WS_OVERLAPPEDWINDOW, 0, 0, 600, 400, nullptr, nullptr,
+                                       nullptr, nullptr);
+        ASSERT_NE(site_.parent, nullptr);
+        ole_ = as<IOleObject>(control_.get(), IID_IOleObject);
+        ASSERT_TRUE(ole_);
+        ASSERT_HRESULT_SUCCEEDED(ole_->SetClientSite(&site_));
+    }
+    // The control lets go of the site before it goes.
+    void TearDown() override {
+        if (ole_) {
+            EXPECT_HRESULT_SUCCEEDED(ole_->SetClientSite(nullptr));
+        }
+        ole_.reset();
+        control_.reset();
+        if (site_.parent) DestroyWindow(site_.parent);
+    }
+    // Runs verb on the form; gives the control's window.
+    HWND doVerb(LONG verb) {
+        HWND window = nullptr;
+        EXPECT_HRESULT_SUCCEEDED(ole_->DoVerb(verb, nullptr, &site_, 0, site_.parent, nullptr));
+        EXPECT_HRESULT_SUCCEEDED(as<IOleWindow>(control_.get(), IID_IOleWindow)->GetWindow(&window));
+        return window;
+    }
+    // A click in the control's window: the result of its button-up message.
+    static HRESULT click(HWND window) {
+        SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+        return static_cast<HRESULT>(SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(5, 5)));
+    }
+
+    InPlaceSite site_;
+    ComPtr<IOleObject> ole_;
+};
+
+TEST_F(InPlace, ActivationGivesAFixedSizeWindowThatHoldsEnabledAndReloadsOnClick) {
     ScratchFolder folder;
     const std::wstring path = folder.file(L"values.txt");
     ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"DataFile", text(path).ref()).hr);
     ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"Enabled", boolean(false).ref()).hr);
-    InPlaceSite site;
-    site.parent =
-        CreateWindowExW(0, L"STATIC", L"form", WS_OVERLAPPEDWINDOW, 0, 0, 600, 400, nullptr, nullptr, nullptr, nullptr);
-    ASSERT_NE(site.parent, nullptr);
-    auto ole = as<IOleObject>(control_.get(), IID_IOleObject);
-    ASSERT_HRESULT_SUCCEEDED(ole->SetClientSite(&site));
-    ASSERT_HRESULT_SUCCEEDED(ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, site.parent, nullptr));
-    EXPECT_EQ(site.activations, 1);
-    auto inPlace = as<IOleInPlaceObject>(control_.get(), IID_IOleInPlaceObject);
-    HWND window = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(inPlace->GetWindow(&window));
+    const HWND window = doVerb(OLEIVERB_INPLACEACTIVATE);
+    EXPECT_EQ(site_.activations, 1);
     ASSERT_NE(window, nullptr);
-    EXPECT_EQ(GetParent(window), site.parent);
+    EXPECT_EQ(GetParent(window), site_.parent);
     EXPECT_TRUE(GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) << "shown while the form is designed";
     RECT rect{};
     GetWindowRect(window, &rect);
     EXPECT_EQ(rect.right - rect.left, controlPixels());
     EXPECT_EQ(rect.bottom - rect.top, controlPixels());
+    auto inPlace = as<IOleInPlaceObject>(control_.get(), IID_IOleInPlaceObject);
     const RECT big{0, 0, 2000, 100};
     ASSERT_HRESULT_SUCCEEDED(inPlace->SetObjectRects(&big, &big));
     GetWindowRect(window, &rect);
@@ -576,29 +605,22 @@ TEST_F(Container, InPlaceActivationGivesAFixedSizeWindowThatHoldsEnabledAndReloa
     EXPECT_EQ(V_BOOL(call(control_.get(), L"Enabled").result.get()), VARIANT_FALSE);
 
     // A click reloads the values: the missing data file gets its default content.
-    SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
-    SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+    click(window);
     EXPECT_EQ(readBytes(path), dataFile("(NULL)", "NULL (0)"));
 
     ASSERT_HRESULT_SUCCEEDED(inPlace->InPlaceDeactivate());
-    EXPECT_EQ(site.deactivations, 1);
+    EXPECT_EQ(site_.deactivations, 1);
     EXPECT_FALSE(IsWindow(window));
     EXPECT_EQ(V_BOOL(call(control_.get(), L"Enabled").result.get()), VARIANT_FALSE) << "kept without a window";
-    ASSERT_HRESULT_SUCCEEDED(ole->SetClientSite(nullptr));
+}
 
-    // At run time the window is not shown.
-    site.userMode = true;
-    ComPtr<IDispatch> running = createControl();
-    auto runningOle = as<IOleObject>(running.get(), IID_IOleObject);
-    ASSERT_HRESULT_SUCCEEDED(runningOle->SetClientSite(&site));
-    ASSERT_HRESULT_SUCCEEDED(runningOle->DoVerb(OLEIVERB_SHOW, nullptr, &site, 0, site.parent, nullptr));
-    HWND hidden = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(as<IOleInPlaceObject>(running.get(), IID_IOleInPlaceObject)->GetWindow(&hidden));
+TEST_F(InPlace, AtRunTimeTheWindowIsNotShownAndCloseEndsIt) {
+    site_.userMode = true;
+    const HWND hidden = doVerb(OLEIVERB_SHOW);
+    ASSERT_NE(hidden, nullptr);
     EXPECT_FALSE(GetWindowLongW(hidden, GWL_STYLE) & WS_VISIBLE);
-    ASSERT_HRESULT_SUCCEEDED(runningOle->Close(OLECLOSE_NOSAVE));
+    ASSERT_HRESULT_SUCCEEDED(ole_->Close(OLECLOSE_NOSAVE));
     EXPECT_FALSE(IsWindow(hidden));
-    ASSERT_HRESULT_SUCCEEDED(runningOle->SetClientSite(nullptr));
-    DestroyWindow(site.parent);
 }
 
 // A folder in which nobody may create files: the system's /sys as Wine shows it. (A folder made
@@ -623,26 +645,14 @@ std::wstring threadError() {
     return std::wstring(description.view());
 }
 
-TEST_F(Container, AClickThatFailsToReloadGivesTheErrorBackToTheContainer) {
+TEST_F(InPlace, AClickThatFailsToReloadGivesTheErrorBackToTheContainer) {
     const std::wstring refusing = writeRefusingFolder();
     if (refusing.empty()) GTEST_SKIP() << "needs a folder that refuses new files (Wine's view of /sys)";
     const std::wstring unwritable = refusing + L"\\vtc-" + std::to_wstring(GetCurrentProcessId()) + L".txt";
     ASSERT_FALSE(fileExists(unwritable));
     ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"DataFile", text(unwritable).ref()).hr);
-    InPlaceSite site;
-    site.parent =
-        CreateWindowExW(0, L"STATIC", L"form", WS_OVERLAPPEDWINDOW, 0, 0, 600, 400, nullptr, nullptr, nullptr, nullptr);
-    ASSERT_NE(site.parent, nullptr);
-    auto ole = as<IOleObject>(control_.get(), IID_IOleObject);
-    ASSERT_HRESULT_SUCCEEDED(ole->SetClientSite(&site));
-    ASSERT_HRESULT_SUCCEEDED(ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, site.parent, nullptr));
-    HWND window = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(as<IOleWindow>(control_.get(), IID_IOleWindow)->GetWindow(&window));
+    const HWND window = doVerb(OLEIVERB_INPLACEACTIVATE);
     ASSERT_TRUE(GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE);
-    const auto click = [window] {
-        SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
-        return static_cast<HRESULT>(SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(5, 5)));
-    };
 
     // The missing file cannot get its default content: the host's own call fails ("Permission
     // denied" where the folder refuses with EACCES; a read-only mount gives another file error),
@@ -653,7 +663,7 @@ TEST_F(Container, AClickThatFailsToReloadGivesTheErrorBackToTheContainer) {
     ASSERT_TRUE(FAILED(refused));
     ASSERT_FALSE(refusedText.empty());
     SetErrorInfo(0, nullptr);
-    EXPECT_EQ(click(), refused);
+    EXPECT_EQ(click(window), refused);
     EXPECT_EQ(threadError(), refusedText);
 
     // The same through a message loop: DispatchMessage gives the window procedure's result.
@@ -672,14 +682,11 @@ TEST_F(Container, AClickThatFailsToReloadGivesTheErrorBackToTheContainer) {
     for (const std::wstring& path : {folder.file(L"absent\\values.txt"), folder.file(L"values.txt")}) {
         ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"DataFile", text(path).ref()).hr);
         SetErrorInfo(0, staleInfo.get());
-        EXPECT_EQ(click(), S_OK) << path;
+        EXPECT_EQ(click(window), S_OK) << path;
         EXPECT_EQ(threadError(), L"(none)");
     }
     EXPECT_EQ(readBytes(folder.file(L"values.txt")), dataFile("(NULL)", "NULL (0)"));
-
-    ASSERT_HRESULT_SUCCEEDED(ole->Close(OLECLOSE_NOSAVE));
-    ASSERT_HRESULT_SUCCEEDED(ole->SetClientSite(nullptr));
-    DestroyWindow(site.parent);
+    ASSERT_HRESULT_SUCCEEDED(ole_->Close(OLECLOSE_NOSAVE));
 }
 
 TEST_F(Container, DrawShowsTheToolboxPicture) {
@@ -692,10 +699,11 @@ TEST_F(Container, DrawShowsTheToolboxPicture) {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     void* bits = nullptr;
-    HDC dc = CreateCompatibleDC(nullptr);
-    HBITMAP target = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    ASSERT_NE(target, nullptr);
-    HGDIOBJ previous = SelectObject(dc, target);
+    const qz::win32::UniqueDc memory(CreateCompatibleDC(nullptr));
+    const HDC dc = memory.get();
+    const qz::win32::UniqueBitmap target(CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    ASSERT_TRUE(target);
+    const qz::win32::SelectedObject selected(dc, target.get());
     const RECTL bounds{0, 0, 16, 15};
     ASSERT_HRESULT_SUCCEEDED(
         view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr, nullptr, 0));
@@ -707,9 +715,6 @@ TEST_F(Container, DrawShowsTheToolboxPicture) {
               DV_E_DVASPECT);
     EXPECT_EQ(view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc, nullptr, nullptr, nullptr, 0),
               E_INVALIDARG);
-    SelectObject(dc, previous);
-    DeleteObject(target);
-    DeleteDC(dc);
     SIZEL size{};
     ASSERT_HRESULT_SUCCEEDED(view->GetExtent(DVASPECT_CONTENT, -1, nullptr, &size));
     EXPECT_EQ(size.cx, MulDiv(480, 2540, 1440));
