@@ -45,3 +45,31 @@ endif()
   file(WRITE ${check} "${check_content}")
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${check})
 endfunction()
+
+# qz_add_test_folder(PREFIX LIBS libs... [DEFINITIONS definitions...]): the tests of the calling
+# folder. Its support/*.cpp are compiled once, into the library <PREFIX>_test_support (include
+# root: the project; QZ_BUILD_DIR, QZ_SOURCE_DIR and DEFINITIONS defined), which links LIBS; each
+# *_test.cpp becomes the test executable <PREFIX>_<name>: plain ones natively and, in the Windows
+# build, under Wine; *_posix_test.cpp natively only; *_win_test.cpp under Wine only.
+function(qz_add_test_folder prefix)
+  cmake_parse_arguments(ARG "" "" "LIBS;DEFINITIONS" ${ARGN})
+  file(GLOB support CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/support/*.cpp)
+  file(GLOB portable CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  file(GLOB posix_only CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_posix_test.cpp)
+  file(GLOB win_only CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_win_test.cpp)
+  list(REMOVE_ITEM portable ${posix_only} ${win_only} "")
+  if(WIN32)
+    set(tests ${portable} ${win_only})
+  else()
+    set(tests ${portable} ${posix_only})
+  endif()
+  add_library(${prefix}_test_support STATIC ${support} ${PROJECT_SOURCE_DIR}/cmake/empty.cpp)
+  target_include_directories(${prefix}_test_support PUBLIC ${PROJECT_SOURCE_DIR})
+  target_compile_definitions(${prefix}_test_support PUBLIC
+    QZ_BUILD_DIR="${CMAKE_BINARY_DIR}" QZ_SOURCE_DIR="${PROJECT_SOURCE_DIR}" ${ARG_DEFINITIONS})
+  target_link_libraries(${prefix}_test_support PUBLIC ${ARG_LIBS} GTest::gtest)
+  foreach(test_source IN LISTS tests)
+    get_filename_component(name ${test_source} NAME_WE)
+    qz_add_gtest(${prefix}_${name} ${test_source} LIBS ${prefix}_test_support ${ARG_LIBS})
+  endforeach()
+endfunction()

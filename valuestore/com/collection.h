@@ -12,11 +12,13 @@
 #include <vector>
 
 #include "ValtroveCtrl_h.h"
+#include "valuestore/com/automation.h"
+#include "valuestore/com/com_object.h"
 #include "valuestore/com/com_util.h"
 
 namespace vtc {
 
-class CollectionObject final : public Collection, public ISupportErrorInfo {
+class CollectionObject final : public ComObject<CollectionObject, Automation<Collection, TypeId::collection>> {
 public:
     // A new empty collection (null when out of memory).
     static ComPtr<CollectionObject> create();
@@ -25,24 +27,13 @@ public:
     bool append(const VARIANT& item, const std::wstring* key);
     long count() const { return static_cast<long>(entries_.size()); }
 
-    // IUnknown
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-    // IDispatch
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** out) override;
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
-                                     VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override;
+    static InterfaceTable<CollectionObject> interfaces();
     // Collection
     HRESULT STDMETHODCALLTYPE Item(VARIANT index, VARIANT* item) override;
     HRESULT STDMETHODCALLTYPE Add(VARIANT item, VARIANT key, VARIANT before, VARIANT after) override;
     HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override;
     HRESULT STDMETHODCALLTYPE Remove(VARIANT index) override;
     HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** enumerator) override;
-    // ISupportErrorInfo
-    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
 
 private:
     struct Entry {
@@ -51,15 +42,13 @@ private:
         bool keyed = false;
     };
 
-    CollectionObject();
-    ~CollectionObject();
+    CollectionObject() = default;
 
-    // Position (0-based) of the entry an index names: a number (1-based) or a key. 0 on success,
-    // else the automation error number.
-    int locate(const VARIANT* index, size_t& position) const;
+    // Position (0-based) of the entry an index names: a number (1-based) or a key. Null on
+    // success, else the automation error.
+    const AutomationError* locate(const VARIANT* index, size_t& position) const;
     void reindex();
 
-    LONG refs_ = 1;
     std::vector<Entry> entries_;
     std::unordered_map<std::wstring, size_t> keys_; // folded key -> position
 };

@@ -5,8 +5,6 @@
 #include <memory>
 #include <new>
 
-#include "valuestore/com/module.h"
-
 namespace vtc {
 namespace {
 
@@ -19,7 +17,7 @@ CONNECTDATA handOut(const ConnectionPoint::Connection& connection) {
 // IEnumConnectionPoints and IEnumConnections over a snapshot shared with the clones; each clone
 // keeps its own position.
 template <typename Interface, const IID& kIid, typename Element, typename Stored>
-class SnapshotEnumerator final : public Interface {
+class SnapshotEnumerator final : public ComObject<SnapshotEnumerator<Interface, kIid, Element, Stored>, Interface> {
 public:
     using Items = std::vector<Stored>;
 
@@ -28,21 +26,12 @@ public:
         *out = new (std::nothrow) SnapshotEnumerator(std::move(items), position);
         return *out ? S_OK : E_OUTOFMEMORY;
     }
+    static InterfaceTable<SnapshotEnumerator> interfaces() {
+        static constexpr InterfaceEntry<SnapshotEnumerator> table[] = {
+            interfaceEntry<SnapshotEnumerator, Interface>(kIid)};
+        return table;
+    }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, kIid)) return E_NOINTERFACE;
-        *out = static_cast<Interface*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const LONG left = InterlockedDecrement(&refs_);
-        if (left == 0) delete this;
-        return static_cast<ULONG>(left);
-    }
     HRESULT STDMETHODCALLTYPE Next(ULONG wanted, Element* out, ULONG* fetched) override {
         if (fetched) *fetched = 0;
         // Without a count to fill in, only one element may be asked for.
@@ -66,15 +55,8 @@ public:
 
 private:
     SnapshotEnumerator(std::shared_ptr<const Items> items, size_t position)
-        : items_(std::move(items)), position_(position) {
-        lockModule();
-    }
-    ~SnapshotEnumerator() {
-        items_.reset(); // the last release of a point may end the control: before the module lock goes
-        unlockModule();
-    }
+        : items_(std::move(items)), position_(position) {}
 
-    LONG refs_ = 1;
     std::shared_ptr<const Items> items_;
     size_t position_;
 };
@@ -98,13 +80,9 @@ HRESULT createConnectionPointEnumerator(const std::vector<IConnectionPoint*>& po
     }
 }
 
-HRESULT STDMETHODCALLTYPE ConnectionPoint::QueryInterface(REFIID riid, void** out) {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IConnectionPoint)) return E_NOINTERFACE;
-    *out = static_cast<IConnectionPoint*>(this);
-    AddRef();
-    return S_OK;
+InterfaceTable<ConnectionPoint> ConnectionPoint::interfaces() {
+    static constexpr InterfaceEntry<ConnectionPoint> table[] = {entry<IConnectionPoint>(IID_IConnectionPoint)};
+    return table;
 }
 
 HRESULT STDMETHODCALLTYPE ConnectionPoint::GetConnectionInterface(IID* iid) {

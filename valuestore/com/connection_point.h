@@ -10,16 +10,18 @@
 #include <utility>
 #include <vector>
 
+#include "valuestore/com/com_object.h"
 #include "valuestore/com/com_util.h"
 
 namespace vtc {
 
-class ConnectionPoint final : public IConnectionPoint {
+class ConnectionPoint final : public ContainedObject<ConnectionPoint, IConnectionPoint> {
 public:
     // One advise: its cookie and the sink (as the connection's interface).
     using Connection = std::pair<DWORD, ComPtr<IUnknown>>;
 
-    ConnectionPoint(IConnectionPointContainer* owner, const IID& iid) : owner_(owner), iid_(iid) {}
+    ConnectionPoint(IConnectionPointContainer* owner, const IID& iid)
+        : ContainedObject(owner), owner_(owner), iid_(iid) {}
 
     const IID& iid() const { return iid_; }
     // Calls f(sink) for each connected sink, on a copy so that a sink may disconnect meanwhile.
@@ -29,9 +31,7 @@ public:
         for (const auto& [cookie, sink] : sinks) f(sink.get());
     }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return owner_->AddRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return owner_->Release(); }
+    static InterfaceTable<ConnectionPoint> interfaces();
     HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override;
     HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** out) override;
     HRESULT STDMETHODCALLTYPE Advise(IUnknown* sink, DWORD* cookie) override;

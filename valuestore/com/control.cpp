@@ -1,112 +1,67 @@
 #include "valuestore/com/control.h"
 
+#include <functional>
 #include <new>
 
 #include "valuestore/com/collection.h"
-#include "valuestore/com/module.h"
 
 namespace vtc {
+namespace {
+
+// An automation error raised by the store's data-file callback, as the store raises its own.
+vs::StoreError storeError(const AutomationError& error) {
+    return vs::StoreError(error.number, std::string(error.description));
+}
+
+} // namespace
 
 HRESULT createValtrove(IUnknown* outer, REFIID riid, void** out) {
     if (outer) return CLASS_E_NOAGGREGATION;
     return ValtroveControl::create(riid, out);
 }
 
-ValtroveControl::ValtroveControl() : store_(vs::systemFileSystem(), this) {
-    lockModule();
-    V_VT(dataFile_.get()) = VT_BSTR;
-    V_BSTR(dataFile_.get()) = SysAllocString(L"*.txt");
+ValtroveControl::ValtroveControl() : store_(vs::systemFileSystem(), this), dataFile_(textValue(kDefaultDataFile)) {
     store_.setDataFileSource([this] { return dataFilePath(); });
 }
 
 ValtroveControl::~ValtroveControl() {
     if (window_) DestroyWindow(window_);
-    unlockModule();
 }
 
 HRESULT ValtroveControl::create(REFIID riid, void** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
-    ValtroveControl* control = nullptr;
+    ComPtr<ValtroveControl> control;
     try {
-        control = new ValtroveControl();
+        control = ComPtr<ValtroveControl>::attach(new ValtroveControl());
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
-    if (!V_BSTR(control->dataFile_.get())) {
-        control->Release();
-        return E_OUTOFMEMORY;
-    }
-    const HRESULT hr = control->QueryInterface(riid, out);
-    control->Release();
-    return hr;
+    if (!V_BSTR(control->dataFile_.get())) return E_OUTOFMEMORY;
+    return control->QueryInterface(riid, out);
 }
 
-// ---- IUnknown, IDispatch, ISupportErrorInfo ----------------------------------------------------
-
-HRESULT STDMETHODCALLTYPE ValtroveControl::QueryInterface(REFIID riid, void** out) {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID__Valtrove))
-        *out = static_cast<_Valtrove*>(this);
-    else if (IsEqualIID(riid, IID_ISupportErrorInfo))
-        *out = static_cast<ISupportErrorInfo*>(this);
-    else if (IsEqualIID(riid, IID_IPersistPropertyBag))
-        *out = static_cast<IPersistPropertyBag*>(this);
-    else if (IsEqualIID(riid, IID_IPersistStreamInit) || IsEqualIID(riid, IID_IPersist))
-        *out = static_cast<IPersistStreamInit*>(this);
-    else if (IsEqualIID(riid, IID_IPersistStorage))
-        *out = static_cast<IPersistStorage*>(this);
-    else if (IsEqualIID(riid, IID_IConnectionPointContainer))
-        *out = static_cast<IConnectionPointContainer*>(this);
-    else if (IsEqualIID(riid, IID_IProvideClassInfo) || IsEqualIID(riid, IID_IProvideClassInfo2))
-        *out = static_cast<IProvideClassInfo2*>(this);
-    else if (IsEqualIID(riid, IID_IOleObject))
-        *out = static_cast<IOleObject*>(this);
-    else if (IsEqualIID(riid, IID_IOleInPlaceObject) || IsEqualIID(riid, IID_IOleWindow))
-        *out = static_cast<IOleInPlaceObject*>(this);
-    else if (IsEqualIID(riid, IID_IOleInPlaceActiveObject))
-        *out = static_cast<IOleInPlaceActiveObject*>(this);
-    else if (IsEqualIID(riid, IID_IOleControl))
-        *out = static_cast<IOleControl*>(this);
-    else if (IsEqualIID(riid, IID_IViewObject) || IsEqualIID(riid, IID_IViewObject2))
-        *out = static_cast<IViewObject2*>(this);
-    else
-        return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-}
-
-ULONG STDMETHODCALLTYPE ValtroveControl::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-
-ULONG STDMETHODCALLTYPE ValtroveControl::Release() {
-    const LONG left = InterlockedDecrement(&refs_);
-    if (left == 0) delete this;
-    return static_cast<ULONG>(left);
-}
-
-HRESULT STDMETHODCALLTYPE ValtroveControl::GetTypeInfoCount(UINT* count) {
-    if (!count) return E_POINTER;
-    *count = 1;
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE ValtroveControl::GetTypeInfo(UINT index, LCID, ITypeInfo** out) {
-    return getTypeInfoForDispatch(TypeId::valtrove, index, out);
-}
-
-HRESULT STDMETHODCALLTYPE ValtroveControl::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
-    return getIdsOfNamesThroughTypeInfo(TypeId::valtrove, riid, names, count, ids);
-}
-
-HRESULT STDMETHODCALLTYPE ValtroveControl::Invoke(DISPID member, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
-                                                  VARIANT* result, EXCEPINFO* exception, UINT* argumentError) {
-    return invokeThroughTypeInfo(TypeId::valtrove, static_cast<_Valtrove*>(this), member, riid, lcid, flags, params,
-                                 result, exception, argumentError);
-}
-
-HRESULT STDMETHODCALLTYPE ValtroveControl::InterfaceSupportsErrorInfo(REFIID riid) {
-    return IsEqualIID(riid, IID__Valtrove) ? S_OK : S_FALSE;
+InterfaceTable<ValtroveControl> ValtroveControl::interfaces() {
+    static constexpr InterfaceEntry<ValtroveControl> table[] = {
+        entry<_Valtrove>(IID__Valtrove),
+        entry<_Valtrove>(IID_IDispatch),
+        entry<ISupportErrorInfo>(IID_ISupportErrorInfo),
+        entry<IPersistPropertyBag>(IID_IPersistPropertyBag),
+        entry<IPersistStreamInit>(IID_IPersistStreamInit),
+        entry<IPersistStreamInit>(IID_IPersist),
+        entry<IPersistStorage>(IID_IPersistStorage),
+        entry<IConnectionPointContainer>(IID_IConnectionPointContainer),
+        entry<IProvideClassInfo2>(IID_IProvideClassInfo),
+        entry<IProvideClassInfo2>(IID_IProvideClassInfo2),
+        entry<IOleObject>(IID_IOleObject),
+        entry<IOleInPlaceObject>(IID_IOleInPlaceObject),
+        entry<IOleInPlaceObject>(IID_IOleWindow),
+        entry<IOleInPlaceActiveObject>(IID_IOleInPlaceActiveObject),
+        entry<IOleControl>(IID_IOleControl),
+        entry<IViewObject2>(IID_IViewObject),
+        entry<IViewObject2>(IID_IViewObject2),
+    };
+    return table;
 }
 
 // ---- Collections --------------------------------------------------------------------------------
@@ -123,16 +78,10 @@ void ValtroveControl::publishCollections() {
     if (!all || !list) return;
     for (const auto& [name, data] : values) {
         const std::wstring key = widen(name);
-        Variant item;
-        V_VT(item.get()) = VT_BSTR;
-        V_BSTR(item.get()) = ansiToBstr(data);
         // A key the collection already holds (its case folding may differ from the store's) ends the
         // published values there, before the name reaches ValueList.
-        if (!all->append(item.ref(), &key)) break;
-        Variant nameItem;
-        V_VT(nameItem.get()) = VT_BSTR;
-        V_BSTR(nameItem.get()) = SysAllocStringLen(key.data(), static_cast<UINT>(key.size()));
-        if (!list->append(nameItem.ref(), nullptr)) break;
+        if (!all->append(textValue(widen(data)).ref(), &key)) break;
+        if (!list->append(textValue(key).ref(), nullptr)) break;
     }
     allData_ = ComPtr<Collection>(all.get());
     valueList_ = ComPtr<Collection>(list.get());
@@ -144,11 +93,11 @@ HRESULT ValtroveControl::getCollection(ComPtr<Collection>& held, Collection** va
     try {
         publishCollections();
     } catch (const std::bad_alloc&) {
-        return raiseError(automationError::outOfMemory, IID__Valtrove);
+        return raise(automationError::outOfMemory);
     }
     if (!held) {
         ComPtr<CollectionObject> fresh = CollectionObject::create();
-        if (!fresh) return raiseError(automationError::outOfMemory, IID__Valtrove);
+        if (!fresh) return raise(automationError::outOfMemory);
         held = ComPtr<Collection>(fresh.get());
     }
     *value = held.copy();
@@ -159,7 +108,7 @@ HRESULT ValtroveControl::putCollection(ComPtr<Collection>& held, Collection* val
     try {
         publishCollections();
     } catch (const std::bad_alloc&) {
-        return raiseError(automationError::outOfMemory, IID__Valtrove);
+        return raise(automationError::outOfMemory);
     }
     if (!value) {
         held.reset();
@@ -168,7 +117,7 @@ HRESULT ValtroveControl::putCollection(ComPtr<Collection>& held, Collection* val
     // A host may hand over any object here: keep it only if it is a collection.
     ComPtr<Collection> collection;
     if (FAILED(value->QueryInterface(IID_Collection, collection.outVoid())))
-        return raiseError(automationError::typeMismatch, IID__Valtrove);
+        return raise(automationError::typeMismatch);
     held = std::move(collection);
     return S_OK;
 }
@@ -193,7 +142,7 @@ HRESULT STDMETHODCALLTYPE ValtroveControl::get_NewValueData(BSTR* value) {
 
 // Kept as the host gave it; converted for the store by the operations that use it.
 HRESULT STDMETHODCALLTYPE ValtroveControl::put_NewValueData(BSTR value) {
-    const std::wstring_view text{value ? value : L"", SysStringLen(value)};
+    const std::wstring_view text = bstrView(value);
     Bstr copy(text);
     if (!copy.get() && !text.empty()) return E_OUTOFMEMORY;
     newValueData_ = std::move(copy);
@@ -214,7 +163,7 @@ void ValtroveControl::setEnabledState(bool enabled) {
 
 HRESULT STDMETHODCALLTYPE ValtroveControl::put_Enabled(VARIANT_BOOL value) {
     setEnabledState(value != VARIANT_FALSE);
-    propertyChanged(0x68030002);
+    propertyChanged(dispid::enabled);
     return S_OK;
 }
 
@@ -227,9 +176,9 @@ HRESULT STDMETHODCALLTYPE ValtroveControl::get_DataFile(VARIANT* value) {
 HRESULT STDMETHODCALLTYPE ValtroveControl::put_DataFile(VARIANT value) {
     // Kept as the host gave it (by value), whatever its type; read as a path at each file access.
     Variant copy;
-    if (FAILED(copyByValue(copy.get(), &value))) return raiseError(automationError::invalidArgument, IID__Valtrove);
+    if (FAILED(copyByValue(copy, &value))) return raise(automationError::invalidArgument);
     dataFile_ = std::move(copy);
-    propertyChanged(0x68030001);
+    propertyChanged(dispid::dataFile);
     return S_OK;
 }
 
@@ -241,20 +190,19 @@ HRESULT STDMETHODCALLTYPE ValtroveControl::get_AutomaticRewrite(VARIANT_BOOL* va
 
 HRESULT STDMETHODCALLTYPE ValtroveControl::put_AutomaticRewrite(VARIANT_BOOL value) {
     store_.setAutomaticRewrite(value != VARIANT_FALSE);
-    propertyChanged(0x68030000);
+    propertyChanged(dispid::automaticRewrite);
     return S_OK;
 }
 
 std::string ValtroveControl::dataFilePath() const {
     const VARIANT* value = dataFile_.get();
-    if (V_VT(value) == VT_BSTR)
-        return exactAnsi({V_BSTR(value) ? V_BSTR(value) : L"", SysStringLen(V_BSTR(value))}, "DataFile");
-    if (V_VT(value) == VT_NULL) throw vs::StoreError(automationError::invalidUseOfNull, "Invalid use of Null");
+    if (V_VT(value) == VT_BSTR) return exactAnsi(bstrView(V_BSTR(value)), "DataFile");
+    if (V_VT(value) == VT_NULL) throw storeError(automationError::invalidUseOfNull);
     Variant text;
     if (FAILED(VariantChangeTypeEx(text.get(), const_cast<VARIANT*>(value), LOCALE_USER_DEFAULT, VARIANT_ALPHABOOL,
                                    VT_BSTR)))
-        throw vs::StoreError(automationError::typeMismatch, "Type mismatch");
-    return exactAnsi({V_BSTR(text.get()) ? V_BSTR(text.get()) : L"", SysStringLen(V_BSTR(text.get()))}, "DataFile");
+        throw storeError(automationError::typeMismatch);
+    return exactAnsi(bstrView(V_BSTR(text.get())), "DataFile");
 }
 
 std::string ValtroveControl::exactAnsi(std::wstring_view text, const char* parameter) {
@@ -279,16 +227,16 @@ HRESULT ValtroveControl::runOperation(VARIANT* result, Operation&& operation) {
     try {
         operation();
     } catch (const vs::StoreError& error) {
-        hr = raiseError(error.number, widen(error.what()), IID__Valtrove);
+        hr = raise(error.number, widen(error.what()));
     } catch (const std::bad_alloc&) {
-        hr = raiseError(automationError::outOfMemory, IID__Valtrove);
+        hr = raise(automationError::outOfMemory);
     } catch (const std::exception&) {
         hr = E_UNEXPECTED;
     }
     try {
         publishCollections();
     } catch (const std::bad_alloc&) {
-        if (SUCCEEDED(hr)) hr = raiseError(automationError::outOfMemory, IID__Valtrove);
+        if (SUCCEEDED(hr)) hr = raise(automationError::outOfMemory);
     }
     return hr;
 }
@@ -297,28 +245,26 @@ HRESULT STDMETHODCALLTYPE ValtroveControl::ClearAll(VARIANT* result) {
     return runOperation(result, [&] { store_.clearAll(); });
 }
 
-HRESULT STDMETHODCALLTYPE ValtroveControl::AddDataValue(BSTR* name, VARIANT* result) {
+template <typename StoreOperation>
+HRESULT ValtroveControl::runOnNewValue(BSTR* name, const char* parameter, VARIANT* result, StoreOperation operation) {
     if (!name) return E_POINTER;
     return runOperation(result, [&] {
-        std::string ansiName = exactAnsi({*name ? *name : L"", SysStringLen(*name)}, "AddValueName");
+        const std::string ansiName = exactAnsi(bstrView(*name), parameter);
         store_.setNewValueData(exactAnsi(newValueData_.view(), "NewValueData"));
-        store_.addDataValue(ansiName);
+        std::invoke(operation, store_, ansiName);
     });
+}
+
+HRESULT STDMETHODCALLTYPE ValtroveControl::AddDataValue(BSTR* name, VARIANT* result) {
+    return runOnNewValue(name, "AddValueName", result, &vs::ValueStore::addDataValue);
 }
 
 HRESULT STDMETHODCALLTYPE ValtroveControl::RewriteDataValue(BSTR* name, VARIANT* result) {
-    if (!name) return E_POINTER;
-    return runOperation(result, [&] {
-        std::string ansiName = exactAnsi({*name ? *name : L"", SysStringLen(*name)}, "ValueName");
-        store_.setNewValueData(exactAnsi(newValueData_.view(), "NewValueData"));
-        store_.rewriteDataValue(ansiName);
-    });
+    return runOnNewValue(name, "ValueName", result, &vs::ValueStore::rewriteDataValue);
 }
 
 HRESULT STDMETHODCALLTYPE ValtroveControl::RemoveDataValue(BSTR name, VARIANT* result) {
-    return runOperation(result, [&] {
-        store_.removeDataValue(exactAnsi({name ? name : L"", SysStringLen(name)}, "RemoveValueName"));
-    });
+    return runOperation(result, [&] { store_.removeDataValue(exactAnsi(bstrView(name), "RemoveValueName")); });
 }
 
 HRESULT STDMETHODCALLTYPE ValtroveControl::GetDataValues(VARIANT* result) {

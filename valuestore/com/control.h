@@ -11,38 +11,24 @@
 #include <string>
 
 #include "ValtroveCtrl_h.h"
+#include "valuestore/com/automation.h"
+#include "valuestore/com/com_object.h"
 #include "valuestore/com/com_util.h"
 #include "valuestore/com/connection_point.h"
 #include "valuestore/core/value_store.h"
 
 namespace vtc {
 
-class ValtroveControl final : public _Valtrove,
-                              public ISupportErrorInfo,
-                              public IPersistPropertyBag,
-                              public IPersistStreamInit,
-                              public IPersistStorage,
-                              public IConnectionPointContainer,
-                              public IProvideClassInfo2,
-                              public IOleObject,
-                              public IOleInPlaceObject,
-                              public IOleInPlaceActiveObject,
-                              public IOleControl,
-                              public IViewObject2,
-                              private vs::Warner {
+class ValtroveControl final
+    : public ComObject<ValtroveControl, Automation<_Valtrove, TypeId::valtrove>, IPersistPropertyBag,
+                       IPersistStreamInit, IPersistStorage, IConnectionPointContainer, IProvideClassInfo2, IOleObject,
+                       IOleInPlaceObject, IOleInPlaceActiveObject, IOleControl, IViewObject2>,
+      private vs::Warner {
 public:
     static HRESULT create(REFIID riid, void** out);
+    // IUnknown comes from ComObject, IDispatch and ISupportErrorInfo from Automation.
+    static InterfaceTable<ValtroveControl> interfaces();
 
-    // IUnknown
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-    // IDispatch
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** out) override;
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
-                                     VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override;
     // _Valtrove
     HRESULT STDMETHODCALLTYPE get_AllData(Collection** value) override;
     HRESULT STDMETHODCALLTYPE putref_AllData(Collection* value) override;
@@ -61,8 +47,6 @@ public:
     HRESULT STDMETHODCALLTYPE GetDataValues(VARIANT* result) override;
     HRESULT STDMETHODCALLTYPE get_AutomaticRewrite(VARIANT_BOOL* value) override;
     HRESULT STDMETHODCALLTYPE put_AutomaticRewrite(VARIANT_BOOL value) override;
-    // ISupportErrorInfo
-    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
     // IPersist (IPersistPropertyBag, IPersistStreamInit, IPersistStorage)
     HRESULT STDMETHODCALLTYPE GetClassID(CLSID* clsid) override;
     HRESULT STDMETHODCALLTYPE InitNew() override;
@@ -148,12 +132,16 @@ public:
 
 private:
     ValtroveControl();
-    ~ValtroveControl();
+    ~ValtroveControl() override;
 
     // Runs one value operation: core errors become automation errors, and the collections follow
     // any load that started.
     template <typename Operation>
     HRESULT runOperation(VARIANT* result, Operation&& operation);
+    // AddDataValue and RewriteDataValue: the name (parameter's text) and NewValueData to the store,
+    // then the store's operation on that name.
+    template <typename StoreOperation>
+    HRESULT runOnNewValue(BSTR* name, const char* parameter, VARIANT* result, StoreOperation operation);
     // Replaces both collections when a load has started since they were last built.
     void publishCollections();
     HRESULT getCollection(ComPtr<Collection>& held, Collection** value);
@@ -174,7 +162,6 @@ private:
     // In-place activation in the site's window (a window of its own, shown only in design mode).
     HRESULT activateInPlace(IOleClientSite* site);
 
-    LONG refs_ = 1;
     vs::ValueStore store_;
     Variant dataFile_;
     Bstr newValueData_;

@@ -8,33 +8,15 @@
 #include <cstring>
 #include <vector>
 
-#include "valuestore/com/module.h"
-
 namespace vtc {
 namespace {
-
-constexpr DISPID kEnabledId = 0x68030002;
-constexpr DISPID kDataFileId = 0x68030001;
-constexpr DISPID kAutomaticRewriteId = 0x68030000;
-constexpr DWORD kMiscStatus = 0x20591;
-
-Variant boolValue(bool value) {
-    Variant v;
-    V_VT(v.get()) = VT_BOOL;
-    V_BOOL(v.get()) = value ? VARIANT_TRUE : VARIANT_FALSE;
-    return v;
-}
 
 // The defaults handed over with each key: Enabled true, DataFile "*.txt", AutomaticRewrite the
 // 16-bit integer 0.
 Variant defaultOf(DISPID id) {
+    if (id == dispid::enabled) return boolValue(true);
+    if (id == dispid::dataFile) return textValue(kDefaultDataFile);
     Variant v;
-    if (id == kEnabledId) return boolValue(true);
-    if (id == kDataFileId) {
-        V_VT(v.get()) = VT_BSTR;
-        V_BSTR(v.get()) = SysAllocString(L"*.txt");
-        return v;
-    }
     V_VT(v.get()) = VT_I2;
     V_I2(v.get()) = 0;
     return v;
@@ -161,7 +143,7 @@ void ValtroveControl::propertyChanged(DISPID id) {
 // The three persisted properties as a new instance has them.
 void ValtroveControl::initialiseProperties() {
     setEnabledState(true);
-    Variant pattern = defaultOf(kDataFileId);
+    Variant pattern = defaultOf(dispid::dataFile);
     dataFile_ = std::move(pattern);
     store_.setAutomaticRewrite(false);
     dirty_ = false;
@@ -186,20 +168,20 @@ HRESULT STDMETHODCALLTYPE ValtroveControl::Load(IPropertyBag* bag, IErrorLog* lo
     if (!bag) return E_POINTER;
     // Each property is applied as soon as it is read: a failure keeps the ones before it.
     Variant value;
-    HRESULT hr = readProperty(bag, L"Enabled", kEnabledId, log, value);
+    HRESULT hr = readProperty(bag, L"Enabled", dispid::enabled, log, value);
     if (FAILED(hr)) return hr;
     Variant flag;
     if (FAILED(VariantChangeType(flag.get(), value.get(), 0, VT_BOOL)))
         return raiseError(automationError::typeMismatch, IID_IPersistPropertyBag);
     setEnabledState(V_BOOL(flag.get()) != VARIANT_FALSE);
 
-    hr = readProperty(bag, L"DataFile", kDataFileId, log, value);
+    hr = readProperty(bag, L"DataFile", dispid::dataFile, log, value);
     if (FAILED(hr)) return hr;
     Variant stored;
-    if (FAILED(copyByValue(stored.get(), value.get()))) return E_INVALIDARG;
+    if (FAILED(copyByValue(stored, value.get()))) return E_INVALIDARG;
     dataFile_ = std::move(stored);
 
-    hr = readProperty(bag, L"AutomaticRewrite", kAutomaticRewriteId, log, value);
+    hr = readProperty(bag, L"AutomaticRewrite", dispid::automaticRewrite, log, value);
     if (FAILED(hr)) return hr;
     if (FAILED(VariantChangeType(flag.get(), value.get(), 0, VT_BOOL)))
         return raiseError(automationError::typeMismatch, IID_IPersistPropertyBag);
@@ -216,9 +198,9 @@ HRESULT STDMETHODCALLTYPE ValtroveControl::Save(IPropertyBag* bag, BOOL clearDir
         const wchar_t* key;
         DISPID id;
         VARIANT* value;
-    } properties[] = {{L"Enabled", kEnabledId, enabled.get()},
-                      {L"DataFile", kDataFileId, dataFile_.get()},
-                      {L"AutomaticRewrite", kAutomaticRewriteId, rewrite.get()}};
+    } properties[] = {{L"Enabled", dispid::enabled, enabled.get()},
+                      {L"DataFile", dispid::dataFile, dataFile_.get()},
+                      {L"AutomaticRewrite", dispid::automaticRewrite, rewrite.get()}};
     // A value equal to its default is written only when the container asks for all of them.
     for (const auto& property : properties) {
         if (!saveAll && equalsDefault(*property.value, property.id)) continue;
@@ -470,7 +452,7 @@ HRESULT STDMETHODCALLTYPE ValtroveControl::EnumAdvise(IEnumSTATDATA** advise) {
 
 HRESULT STDMETHODCALLTYPE ValtroveControl::GetMiscStatus(DWORD aspect, DWORD* status) {
     if (!status) return E_POINTER;
-    *status = aspect == DVASPECT_CONTENT ? kMiscStatus : 0;
+    *status = aspect == DVASPECT_CONTENT ? kMiscStatusContent : 0;
     return S_OK;
 }
 

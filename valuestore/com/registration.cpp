@@ -19,12 +19,6 @@
 namespace vtc {
 namespace {
 
-constexpr wchar_t kProgId[] = L"" VTC_PROGID;
-// Set client site first, invisible at run time, activate when visible, inside-out, cannot link
-// inside, recompose on resize.
-constexpr DWORD kMiscStatus = OLEMISC_SETCLIENTSITEFIRST | OLEMISC_INVISIBLEATRUNTIME | OLEMISC_ACTIVATEWHENVISIBLE |
-                              OLEMISC_INSIDEOUT | OLEMISC_CANTLINKINSIDE | OLEMISC_RECOMPOSEONRESIZE;
-static_assert(kMiscStatus == VTC_MISC_STATUS_CONTENT);
 constexpr int kToolboxBitmapId = VTC_TOOLBOX_BITMAP;
 
 // Automation marshallers for dual interfaces and dispinterfaces.
@@ -99,29 +93,26 @@ HRESULT readTypeLib(const std::wstring& path, TypeLibFacts& facts) {
     ComPtr<ITypeLib> lib;
     HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, lib.out());
     if (FAILED(hr)) return SELFREG_E_TYPELIB;
-    TLIBATTR* attr = nullptr;
-    hr = lib->GetLibAttr(&attr);
-    if (FAILED(hr)) return SELFREG_E_TYPELIB;
+    LibraryAttributes attr;
+    if (FAILED(attr.load(lib.get()))) return SELFREG_E_TYPELIB;
     facts.libid = attr->guid;
     facts.major = attr->wMajorVerNum;
     facts.minor = attr->wMinorVerNum;
     // What the library declares (FHASDISKIMAGE only says where it was loaded from).
     facts.flags = attr->wLibFlags & (LIBFLAG_FRESTRICTED | LIBFLAG_FCONTROL | LIBFLAG_FHIDDEN);
     facts.platform = attr->syskind == SYS_WIN64 ? L"win64" : L"win32";
-    lib->ReleaseTLibAttr(attr);
 
     const UINT count = lib->GetTypeInfoCount();
     for (UINT i = 0; i < count; ++i) {
         ComPtr<ITypeInfo> info;
         if (FAILED(lib->GetTypeInfo(i, info.out()))) return SELFREG_E_TYPELIB;
-        TYPEATTR* typeAttr = nullptr;
-        if (FAILED(info->GetTypeAttr(&typeAttr))) return SELFREG_E_TYPELIB;
+        TypeAttributes typeAttr;
+        if (FAILED(typeAttr.load(info.get()))) return SELFREG_E_TYPELIB;
         const bool dispatch = typeAttr->typekind == TKIND_DISPATCH;
         const bool automation =
             typeAttr->typekind == TKIND_INTERFACE && (typeAttr->wTypeFlags & TYPEFLAG_FOLEAUTOMATION);
         const GUID iid = typeAttr->guid;
         const bool dual = (typeAttr->wTypeFlags & TYPEFLAG_FDUAL) != 0;
-        info->ReleaseTypeAttr(typeAttr);
         if (!dispatch && !automation) continue;
         Bstr name;
         if (FAILED(lib->GetDocumentation(static_cast<INT>(i), name.out(), nullptr, nullptr, nullptr)))
@@ -211,7 +202,7 @@ HRESULT registerAll(HKEY classes, const std::wstring& path, const TypeLibFacts& 
     step(setString(classes, clsidKey + L"\\ProgID", nullptr, kProgId));
     step(createKey(classes, clsidKey + L"\\Control"));
     step(setString(classes, clsidKey + L"\\MiscStatus", nullptr, L"0"));
-    step(setString(classes, clsidKey + L"\\MiscStatus\\1", nullptr, std::to_wstring(kMiscStatus)));
+    step(setString(classes, clsidKey + L"\\MiscStatus\\1", nullptr, std::to_wstring(kMiscStatusContent)));
     step(
         setString(classes, clsidKey + L"\\ToolboxBitmap32", nullptr, path + L", " + std::to_wstring(kToolboxBitmapId)));
     step(setString(classes, clsidKey + L"\\TypeLib", nullptr, libid));
@@ -219,7 +210,7 @@ HRESULT registerAll(HKEY classes, const std::wstring& path, const TypeLibFacts& 
                    std::to_wstring(facts.major) + L"." + std::to_wstring(facts.minor)));
 
     const std::wstring versionKey = L"TypeLib\\" + libid + L"\\" + version;
-    step(setString(classes, versionKey, nullptr, L"Data Retrieval Control"));
+    step(setString(classes, versionKey, nullptr, L"" VTC_LIBRARY_HELP));
     step(setString(classes, versionKey + L"\\0\\" + facts.platform, nullptr, path));
     step(setString(classes, versionKey + L"\\FLAGS", nullptr, std::to_wstring(facts.flags)));
     step(setString(classes, versionKey + L"\\HELPDIR", nullptr, folder));

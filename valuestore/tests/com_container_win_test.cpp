@@ -11,64 +11,20 @@ namespace {
 
 constexpr DISPID kEnabled = 0x68030002, kDataFile = 0x68030001, kAutomaticRewrite = 0x68030000;
 
-// A property bag that records every call.
-class RecordingBag final : public IPropertyBag {
-public:
-    std::vector<std::pair<std::wstring, Variant>> held; // what Read finds
-    std::vector<std::wstring> reads;
-    std::vector<std::pair<std::wstring, Variant>> writes;
-
-    void hold(const wchar_t* key, Variant value) { held.emplace_back(key, std::move(value)); }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        *out = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IPropertyBag)) return E_NOINTERFACE;
-        *out = this;
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE Read(LPCOLESTR key, VARIANT* value, IErrorLog*) override {
-        reads.emplace_back(key);
-        for (auto& [name, stored] : held)
-            if (name == key) return VariantCopy(value, stored.get());
-        return E_INVALIDARG;
-    }
-    HRESULT STDMETHODCALLTYPE Write(LPCOLESTR key, VARIANT* value) override {
-        Variant copy;
-        VariantCopy(copy.get(), value);
-        writes.emplace_back(key, std::move(copy));
-        return S_OK;
-    }
-};
-
 // A notification sink that records the changes and counts the references the control holds.
-class RecordingSink final : public IPropertyNotifySink {
+class RecordingSink final : public StackObject<RecordingSink, IPropertyNotifySink> {
 public:
     std::vector<DISPID> changed;
-    long refs = 0;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        *out = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IPropertyNotifySink)) return E_NOINTERFACE;
-        *out = this;
-        AddRef();
-        return S_OK;
+    static InterfaceTable<RecordingSink> interfaces() {
+        static constexpr InterfaceEntry<RecordingSink> table[] = {entry<IPropertyNotifySink>(IID_IPropertyNotifySink)};
+        return table;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
-    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs); }
     HRESULT STDMETHODCALLTYPE OnChanged(DISPID id) override {
         changed.push_back(id);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE OnRequestEdit(DISPID) override { return S_OK; }
 };
-
-template <typename T>
-ComPtr<T> as(IUnknown* object, REFIID iid) {
-    ComPtr<T> typed;
-    object->QueryInterface(iid, typed.outVoid());
-    return typed;
-}
 
 class Container : public ::testing::Test {
 protected:
@@ -213,80 +169,103 @@ ComPtr<IUnknown> identity(IUnknown* object) {
     return unknown;
 }
 
-TEST_F(Container, EnumConnectionsGivesASnapshotOfTheAdvisesAndHoldsTheLibrary) {
-    auto points = as<IConnectionPointContainer>(control_.get(), IID_IConnectionPointContainer);
-    ComPtr<IConnectionPoint> point;
-    ASSERT_HRESULT_SUCCEEDED(points->FindConnectionPoint(IID_IPropertyNotifySink, point.out()));
-    RecordingSink first, second;
-    DWORD cookies[2] = {};
-    ASSERT_HRESULT_SUCCEEDED(point->Advise(&first, &cookies[0]));
-    ASSERT_HRESULT_SUCCEEDED(point->Advise(&second, &cookies[1]));
-    ComPtr<IEnumConnections> connections;
-    ASSERT_HRESULT_SUCCEEDED(point->EnumConnections(connections.out()));
-    ASSERT_TRUE(connections);
+// Two sinks advised on the control's IPropertyNotifySink point, and an enumerator of its
+// connections made then.
+class Connections : public Container {
+protected:
+    using Seen = std::vector<std::pair<DWORD, IUnknown*>>;
 
+    void SetUp() override {
+        Container::SetUp();
+        if (HasFatalFailure()) return;
+        points_ = as<IConnectionPointContainer>(control_.get(), IID_IConnectionPointContainer);
+        ASSERT_TRUE(points_);
+        ASSERT_HRESULT_SUCCEEDED(points_->FindConnectionPoint(IID_IPropertyNotifySink, point_.out()));
+        ASSERT_HRESULT_SUCCEEDED(point_->Advise(&first_, &cookies_[0]));
+        ASSERT_HRESULT_SUCCEEDED(point_->Advise(&second_, &cookies_[1]));
+        ASSERT_HRESULT_SUCCEEDED(point_->EnumConnections(connections_.out()));
+        ASSERT_TRUE(connections_);
+    }
+    // The control lets go of the sinks before they go.
+    void TearDown() override {
+        connections_.reset();
+        point_.reset();
+        points_.reset();
+        control_.reset();
+    }
     // Releases what Next handed out, and gives the cookies and identities seen.
-    auto take = [](const CONNECTDATA* data, ULONG count) {
-        std::vector<std::pair<DWORD, IUnknown*>> seen;
+    static Seen take(const CONNECTDATA* data, ULONG count) {
+        Seen seen;
         for (ULONG i = 0; i < count; ++i) {
             seen.emplace_back(data[i].dwCookie, identity(data[i].pUnk).get());
             data[i].pUnk->Release();
         }
         return seen;
-    };
-    const std::pair<DWORD, IUnknown*> one{cookies[0], identity(&first).get()};
-    const std::pair<DWORD, IUnknown*> two{cookies[1], identity(&second).get()};
+    }
+    std::pair<DWORD, IUnknown*> first() { return {cookies_[0], identity(&first_).get()}; }
+    std::pair<DWORD, IUnknown*> second() { return {cookies_[1], identity(&second_).get()}; }
 
-    CONNECTDATA data[3] = {};
+    RecordingSink first_, second_;
+    DWORD cookies_[2] = {};
+    ComPtr<IConnectionPointContainer> points_;
+    ComPtr<IConnectionPoint> point_;
+    ComPtr<IEnumConnections> connections_;
+    CONNECTDATA data_[3] = {};
+};
+
+TEST_F(Connections, NextCloneAndSkipWalkTheAdvisesInOrder) {
     ULONG fetched = 99;
-    EXPECT_EQ(connections->Next(3, data, &fetched), S_FALSE);
+    EXPECT_EQ(connections_->Next(3, data_, &fetched), S_FALSE);
     ASSERT_EQ(fetched, 2u);
-    EXPECT_EQ(take(data, fetched), (std::vector<std::pair<DWORD, IUnknown*>>{one, two}));
+    EXPECT_EQ(take(data_, fetched), (Seen{first(), second()}));
 
     // Without a count only one element may be asked for.
-    ASSERT_HRESULT_SUCCEEDED(connections->Reset());
-    EXPECT_EQ(connections->Next(2, data, nullptr), E_POINTER);
-    ASSERT_EQ(connections->Next(1, data, nullptr), S_OK);
-    EXPECT_EQ(take(data, 1), (std::vector<std::pair<DWORD, IUnknown*>>{one}));
+    ASSERT_HRESULT_SUCCEEDED(connections_->Reset());
+    EXPECT_EQ(connections_->Next(2, data_, nullptr), E_POINTER);
+    ASSERT_EQ(connections_->Next(1, data_, nullptr), S_OK);
+    EXPECT_EQ(take(data_, 1), (Seen{first()}));
 
     // A clone goes on from the same place, on its own.
     ComPtr<IEnumConnections> clone;
-    ASSERT_HRESULT_SUCCEEDED(connections->Clone(clone.out()));
-    ASSERT_EQ(clone->Next(1, data, nullptr), S_OK);
-    EXPECT_EQ(take(data, 1), (std::vector<std::pair<DWORD, IUnknown*>>{two}));
-    EXPECT_EQ(clone->Next(1, data, nullptr), S_FALSE);
-    ASSERT_EQ(connections->Next(1, data, nullptr), S_OK);
-    EXPECT_EQ(take(data, 1), (std::vector<std::pair<DWORD, IUnknown*>>{two}));
+    ASSERT_HRESULT_SUCCEEDED(connections_->Clone(clone.out()));
+    ASSERT_EQ(clone->Next(1, data_, nullptr), S_OK);
+    EXPECT_EQ(take(data_, 1), (Seen{second()}));
+    EXPECT_EQ(clone->Next(1, data_, nullptr), S_FALSE);
+    ASSERT_EQ(connections_->Next(1, data_, nullptr), S_OK);
+    EXPECT_EQ(take(data_, 1), (Seen{second()}));
 
-    ASSERT_HRESULT_SUCCEEDED(connections->Reset());
-    EXPECT_EQ(connections->Skip(1), S_OK);
-    ASSERT_EQ(connections->Next(1, data, nullptr), S_OK);
-    EXPECT_EQ(take(data, 1), (std::vector<std::pair<DWORD, IUnknown*>>{two}));
-    EXPECT_EQ(connections->Skip(1), S_FALSE);
+    ASSERT_HRESULT_SUCCEEDED(connections_->Reset());
+    EXPECT_EQ(connections_->Skip(1), S_OK);
+    ASSERT_EQ(connections_->Next(1, data_, nullptr), S_OK);
+    EXPECT_EQ(take(data_, 1), (Seen{second()}));
+    EXPECT_EQ(connections_->Skip(1), S_FALSE);
+}
 
-    // Unadvising changes later enumerations only.
-    ASSERT_HRESULT_SUCCEEDED(point->Unadvise(cookies[0]));
-    ASSERT_HRESULT_SUCCEEDED(point->Unadvise(cookies[1]));
-    ASSERT_HRESULT_SUCCEEDED(clone->Reset());
-    EXPECT_EQ(clone->Next(3, data, &fetched), S_FALSE);
+TEST_F(Connections, UnadvisingChangesLaterEnumerationsOnlyAndAnEnumeratorHoldsTheLibrary) {
+    ComPtr<IEnumConnections> clone;
+    ASSERT_HRESULT_SUCCEEDED(connections_->Clone(clone.out()));
+    ASSERT_HRESULT_SUCCEEDED(point_->Unadvise(cookies_[0]));
+    ASSERT_HRESULT_SUCCEEDED(point_->Unadvise(cookies_[1]));
+    ULONG fetched = 0;
+    EXPECT_EQ(clone->Next(3, data_, &fetched), S_FALSE);
     ASSERT_EQ(fetched, 2u);
-    EXPECT_EQ(take(data, fetched), (std::vector<std::pair<DWORD, IUnknown*>>{one, two}));
+    EXPECT_EQ(take(data_, fetched), (Seen{first(), second()}));
     ComPtr<IEnumConnections> after;
-    ASSERT_HRESULT_SUCCEEDED(point->EnumConnections(after.out()));
-    EXPECT_EQ(after->Next(1, data, &fetched), S_FALSE);
+    ASSERT_HRESULT_SUCCEEDED(point_->EnumConnections(after.out()));
+    EXPECT_EQ(after->Next(1, data_, &fetched), S_FALSE);
     EXPECT_EQ(fetched, 0u);
 
     // Only the snapshots hold the sinks now; an enumerator keeps the library loaded.
-    EXPECT_GT(first.refs, 0);
-    point.reset();
-    points.reset();
+    EXPECT_GT(first_.refs, 0);
+    point_.reset();
+    points_.reset();
     control_.reset();
     after.reset();
-    connections.reset();
+    connections_.reset();
     EXPECT_EQ(Ocx::get().canUnloadNow(), S_FALSE);
     clone.reset();
-    EXPECT_EQ(first.refs, 0);
-    EXPECT_EQ(second.refs, 0);
+    EXPECT_EQ(first_.refs, 0);
+    EXPECT_EQ(second_.refs, 0);
     EXPECT_EQ(Ocx::get().canUnloadNow(), S_OK);
 }
 
@@ -464,10 +443,9 @@ TEST_F(Container, ExtentIsAlways480By480Twips) {
     EXPECT_TRUE(IsEqualGUID(source, DIID___Valtrove));
     ComPtr<ITypeInfo> coclass;
     ASSERT_HRESULT_SUCCEEDED(info->GetClassInfo(coclass.out()));
-    TYPEATTR* attr = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(coclass->GetTypeAttr(&attr));
+    TypeAttributes attr;
+    ASSERT_HRESULT_SUCCEEDED(attr.load(coclass.get()));
     EXPECT_TRUE(IsEqualGUID(attr->guid, CLSID_Valtrove));
-    coclass->ReleaseTypeAttr(attr);
 }
 
 // What a client site answers when it has nothing to offer: no moniker, no container.
@@ -488,42 +466,28 @@ public:
 };
 
 // A client site that only exists.
-class Site final : public ClientSiteBase {
+class Site final : public StackObject<Site, ClientSiteBase> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        *out = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IOleClientSite)) return E_NOINTERFACE;
-        *out = this;
-        AddRef();
-        return S_OK;
+    static InterfaceTable<Site> interfaces() {
+        static constexpr InterfaceEntry<Site> table[] = {entry<IOleClientSite>(IID_IOleClientSite)};
+        return table;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
-    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs); }
-    long refs = 0;
 };
 
 // An in-place site on a window of the test, answering the ambient UserMode.
-class InPlaceSite final : public ClientSiteBase, public IOleInPlaceSite, public IDispatch {
+class InPlaceSite final : public StackObject<InPlaceSite, ClientSiteBase, IOleInPlaceSite, IDispatch> {
 public:
     HWND parent = nullptr;
     bool userMode = false;
     int activations = 0;
     int deactivations = 0;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        *out = nullptr;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IOleClientSite))
-            *out = static_cast<IOleClientSite*>(this);
-        else if (IsEqualIID(riid, IID_IOleInPlaceSite) || IsEqualIID(riid, IID_IOleWindow))
-            *out = static_cast<IOleInPlaceSite*>(this);
-        else if (IsEqualIID(riid, IID_IDispatch))
-            *out = static_cast<IDispatch*>(this);
-        else
-            return E_NOINTERFACE;
-        return S_OK;
+    static InterfaceTable<InPlaceSite> interfaces() {
+        static constexpr InterfaceEntry<InPlaceSite> table[] = {
+            entry<IOleClientSite>(IID_IOleClientSite), entry<IOleInPlaceSite>(IID_IOleInPlaceSite),
+            entry<IOleInPlaceSite>(IID_IOleWindow), entry<IDispatch>(IID_IDispatch)};
+        return table;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
     // IOleInPlaceSite
     HRESULT STDMETHODCALLTYPE GetWindow(HWND* window) override {
         *window = parent;
@@ -570,35 +534,64 @@ public:
 };
 
 int controlPixels() {
-    HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
-    ReleaseDC(nullptr, screen);
-    return MulDiv(480, dpi, 1440);
+    const qz::win32::WindowDc screen(nullptr);
+    return MulDiv(480, GetDeviceCaps(screen.get(), LOGPIXELSX), 1440);
 }
 
-TEST_F(Container, InPlaceActivationGivesAFixedSizeWindowThatHoldsEnabledAndReloadsOnClick) {
+// The control sited on a form of the test, through an in-place site.
+class InPlace : public Container {
+protected:
+    void SetUp() override {
+        Container::SetUp();
+        if (HasFatalFailure()) return;
+        site_.parent = CreateWindowExW(0, L"STATIC", L"form", WS_OVERLAPPEDWINDOW, 0, 0, 600, 400, nullptr, nullptr,
+                                       nullptr, nullptr);
+        ASSERT_NE(site_.parent, nullptr);
+        ole_ = as<IOleObject>(control_.get(), IID_IOleObject);
+        ASSERT_TRUE(ole_);
+        ASSERT_HRESULT_SUCCEEDED(ole_->SetClientSite(&site_));
+    }
+    // The control lets go of the site before it goes.
+    void TearDown() override {
+        if (ole_) {
+            EXPECT_HRESULT_SUCCEEDED(ole_->SetClientSite(nullptr));
+        }
+        ole_.reset();
+        control_.reset();
+        if (site_.parent) DestroyWindow(site_.parent);
+    }
+    // Runs verb on the form; gives the control's window.
+    HWND doVerb(LONG verb) {
+        HWND window = nullptr;
+        EXPECT_HRESULT_SUCCEEDED(ole_->DoVerb(verb, nullptr, &site_, 0, site_.parent, nullptr));
+        EXPECT_HRESULT_SUCCEEDED(as<IOleWindow>(control_.get(), IID_IOleWindow)->GetWindow(&window));
+        return window;
+    }
+    // A click in the control's window: the result of its button-up message.
+    static HRESULT click(HWND window) {
+        SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+        return static_cast<HRESULT>(SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(5, 5)));
+    }
+
+    InPlaceSite site_;
+    ComPtr<IOleObject> ole_;
+};
+
+TEST_F(InPlace, ActivationGivesAFixedSizeWindowThatHoldsEnabledAndReloadsOnClick) {
     ScratchFolder folder;
     const std::wstring path = folder.file(L"values.txt");
     ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"DataFile", text(path).ref()).hr);
     ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"Enabled", boolean(false).ref()).hr);
-    InPlaceSite site;
-    site.parent =
-        CreateWindowExW(0, L"STATIC", L"form", WS_OVERLAPPEDWINDOW, 0, 0, 600, 400, nullptr, nullptr, nullptr, nullptr);
-    ASSERT_NE(site.parent, nullptr);
-    auto ole = as<IOleObject>(control_.get(), IID_IOleObject);
-    ASSERT_HRESULT_SUCCEEDED(ole->SetClientSite(&site));
-    ASSERT_HRESULT_SUCCEEDED(ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, site.parent, nullptr));
-    EXPECT_EQ(site.activations, 1);
-    auto inPlace = as<IOleInPlaceObject>(control_.get(), IID_IOleInPlaceObject);
-    HWND window = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(inPlace->GetWindow(&window));
+    const HWND window = doVerb(OLEIVERB_INPLACEACTIVATE);
+    EXPECT_EQ(site_.activations, 1);
     ASSERT_NE(window, nullptr);
-    EXPECT_EQ(GetParent(window), site.parent);
+    EXPECT_EQ(GetParent(window), site_.parent);
     EXPECT_TRUE(GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) << "shown while the form is designed";
     RECT rect{};
     GetWindowRect(window, &rect);
     EXPECT_EQ(rect.right - rect.left, controlPixels());
     EXPECT_EQ(rect.bottom - rect.top, controlPixels());
+    auto inPlace = as<IOleInPlaceObject>(control_.get(), IID_IOleInPlaceObject);
     const RECT big{0, 0, 2000, 100};
     ASSERT_HRESULT_SUCCEEDED(inPlace->SetObjectRects(&big, &big));
     GetWindowRect(window, &rect);
@@ -612,29 +605,22 @@ TEST_F(Container, InPlaceActivationGivesAFixedSizeWindowThatHoldsEnabledAndReloa
     EXPECT_EQ(V_BOOL(call(control_.get(), L"Enabled").result.get()), VARIANT_FALSE);
 
     // A click reloads the values: the missing data file gets its default content.
-    SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
-    SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+    click(window);
     EXPECT_EQ(readBytes(path), dataFile("(NULL)", "NULL (0)"));
 
     ASSERT_HRESULT_SUCCEEDED(inPlace->InPlaceDeactivate());
-    EXPECT_EQ(site.deactivations, 1);
+    EXPECT_EQ(site_.deactivations, 1);
     EXPECT_FALSE(IsWindow(window));
     EXPECT_EQ(V_BOOL(call(control_.get(), L"Enabled").result.get()), VARIANT_FALSE) << "kept without a window";
-    ASSERT_HRESULT_SUCCEEDED(ole->SetClientSite(nullptr));
+}
 
-    // At run time the window is not shown.
-    site.userMode = true;
-    ComPtr<IDispatch> running = createControl();
-    auto runningOle = as<IOleObject>(running.get(), IID_IOleObject);
-    ASSERT_HRESULT_SUCCEEDED(runningOle->SetClientSite(&site));
-    ASSERT_HRESULT_SUCCEEDED(runningOle->DoVerb(OLEIVERB_SHOW, nullptr, &site, 0, site.parent, nullptr));
-    HWND hidden = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(as<IOleInPlaceObject>(running.get(), IID_IOleInPlaceObject)->GetWindow(&hidden));
+TEST_F(InPlace, AtRunTimeTheWindowIsNotShownAndCloseEndsIt) {
+    site_.userMode = true;
+    const HWND hidden = doVerb(OLEIVERB_SHOW);
+    ASSERT_NE(hidden, nullptr);
     EXPECT_FALSE(GetWindowLongW(hidden, GWL_STYLE) & WS_VISIBLE);
-    ASSERT_HRESULT_SUCCEEDED(runningOle->Close(OLECLOSE_NOSAVE));
+    ASSERT_HRESULT_SUCCEEDED(ole_->Close(OLECLOSE_NOSAVE));
     EXPECT_FALSE(IsWindow(hidden));
-    ASSERT_HRESULT_SUCCEEDED(runningOle->SetClientSite(nullptr));
-    DestroyWindow(site.parent);
 }
 
 // A folder in which nobody may create files: the system's /sys as Wine shows it. (A folder made
@@ -659,26 +645,14 @@ std::wstring threadError() {
     return std::wstring(description.view());
 }
 
-TEST_F(Container, AClickThatFailsToReloadGivesTheErrorBackToTheContainer) {
+TEST_F(InPlace, AClickThatFailsToReloadGivesTheErrorBackToTheContainer) {
     const std::wstring refusing = writeRefusingFolder();
     if (refusing.empty()) GTEST_SKIP() << "needs a folder that refuses new files (Wine's view of /sys)";
     const std::wstring unwritable = refusing + L"\\vtc-" + std::to_wstring(GetCurrentProcessId()) + L".txt";
     ASSERT_FALSE(fileExists(unwritable));
     ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"DataFile", text(unwritable).ref()).hr);
-    InPlaceSite site;
-    site.parent =
-        CreateWindowExW(0, L"STATIC", L"form", WS_OVERLAPPEDWINDOW, 0, 0, 600, 400, nullptr, nullptr, nullptr, nullptr);
-    ASSERT_NE(site.parent, nullptr);
-    auto ole = as<IOleObject>(control_.get(), IID_IOleObject);
-    ASSERT_HRESULT_SUCCEEDED(ole->SetClientSite(&site));
-    ASSERT_HRESULT_SUCCEEDED(ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, site.parent, nullptr));
-    HWND window = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(as<IOleWindow>(control_.get(), IID_IOleWindow)->GetWindow(&window));
+    const HWND window = doVerb(OLEIVERB_INPLACEACTIVATE);
     ASSERT_TRUE(GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE);
-    const auto click = [window] {
-        SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
-        return static_cast<HRESULT>(SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(5, 5)));
-    };
 
     // The missing file cannot get its default content: the host's own call fails ("Permission
     // denied" where the folder refuses with EACCES; a read-only mount gives another file error),
@@ -689,7 +663,7 @@ TEST_F(Container, AClickThatFailsToReloadGivesTheErrorBackToTheContainer) {
     ASSERT_TRUE(FAILED(refused));
     ASSERT_FALSE(refusedText.empty());
     SetErrorInfo(0, nullptr);
-    EXPECT_EQ(click(), refused);
+    EXPECT_EQ(click(window), refused);
     EXPECT_EQ(threadError(), refusedText);
 
     // The same through a message loop: DispatchMessage gives the window procedure's result.
@@ -708,14 +682,11 @@ TEST_F(Container, AClickThatFailsToReloadGivesTheErrorBackToTheContainer) {
     for (const std::wstring& path : {folder.file(L"absent\\values.txt"), folder.file(L"values.txt")}) {
         ASSERT_HRESULT_SUCCEEDED(put(control_.get(), L"DataFile", text(path).ref()).hr);
         SetErrorInfo(0, staleInfo.get());
-        EXPECT_EQ(click(), S_OK) << path;
+        EXPECT_EQ(click(window), S_OK) << path;
         EXPECT_EQ(threadError(), L"(none)");
     }
     EXPECT_EQ(readBytes(folder.file(L"values.txt")), dataFile("(NULL)", "NULL (0)"));
-
-    ASSERT_HRESULT_SUCCEEDED(ole->Close(OLECLOSE_NOSAVE));
-    ASSERT_HRESULT_SUCCEEDED(ole->SetClientSite(nullptr));
-    DestroyWindow(site.parent);
+    ASSERT_HRESULT_SUCCEEDED(ole_->Close(OLECLOSE_NOSAVE));
 }
 
 TEST_F(Container, DrawShowsTheToolboxPicture) {
@@ -728,10 +699,11 @@ TEST_F(Container, DrawShowsTheToolboxPicture) {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     void* bits = nullptr;
-    HDC dc = CreateCompatibleDC(nullptr);
-    HBITMAP target = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    ASSERT_NE(target, nullptr);
-    HGDIOBJ previous = SelectObject(dc, target);
+    const qz::win32::UniqueDc memory(CreateCompatibleDC(nullptr));
+    const HDC dc = memory.get();
+    const qz::win32::UniqueBitmap target(CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    ASSERT_TRUE(target);
+    const qz::win32::SelectedObject selected(dc, target.get());
     const RECTL bounds{0, 0, 16, 15};
     ASSERT_HRESULT_SUCCEEDED(
         view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr, nullptr, 0));
@@ -743,9 +715,6 @@ TEST_F(Container, DrawShowsTheToolboxPicture) {
               DV_E_DVASPECT);
     EXPECT_EQ(view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc, nullptr, nullptr, nullptr, 0),
               E_INVALIDARG);
-    SelectObject(dc, previous);
-    DeleteObject(target);
-    DeleteDC(dc);
     SIZEL size{};
     ASSERT_HRESULT_SUCCEEDED(view->GetExtent(DVASPECT_CONTENT, -1, nullptr, &size));
     EXPECT_EQ(size.cx, MulDiv(480, 2540, 1440));

@@ -67,9 +67,8 @@ TEST_F(Control, NewInstanceDefaults) {
     EXPECT_HRESULT_SUCCEEDED(call(fresh.get(), L"GetDataValues").error());
     SetCurrentDirectoryW(current);
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(folder_.file(L"*.txt").c_str(), &found);
-    EXPECT_EQ(search, INVALID_HANDLE_VALUE);
-    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    const qz::win32::UniqueFind search(FindFirstFileW(folder_.file(L"*.txt").c_str(), &found));
+    EXPECT_EQ(search.get(), INVALID_HANDLE_VALUE);
 }
 
 TEST_F(Control, WorkedExampleFileBytesAfterEachStep) {

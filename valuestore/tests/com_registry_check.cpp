@@ -133,40 +133,79 @@ TEST(Registered, TypeLibraryAndInterfaces) {
     EXPECT_EQ(lower(std::wstring(found.view())), lower(ocxPath()));
 }
 
-// The ATL container window class, from the platform's atl.dll.
+// The ATL container window class, from the platform's atl.dll, registered once per process.
 struct AtlContainer {
     HMODULE atl = LoadLibraryW(L"atl.dll");
-    BOOL(WINAPI* init)() = nullptr;
     HRESULT(WINAPI* getControl)(HWND, IUnknown**) = nullptr;
-    AtlContainer() {
-        if (!atl) return;
-        init = reinterpret_cast<BOOL(WINAPI*)()>(reinterpret_cast<void*>(GetProcAddress(atl, "AtlAxWinInit")));
-        getControl = reinterpret_cast<HRESULT(WINAPI*)(HWND, IUnknown**)>(
-            reinterpret_cast<void*>(GetProcAddress(atl, "AtlAxGetControl")));
+    bool ready = false;
+
+    static const AtlContainer& get() {
+        static const AtlContainer container;
+        return container;
     }
     // A container window of the asked size hosting a control created from the ProgID.
     HWND host(HWND parent, int width, int height) const {
         return CreateWindowExW(0, L"AtlAxWin", kProgId, WS_CHILD | WS_VISIBLE, 0, 0, width, height, parent, nullptr,
                                nullptr, nullptr);
     }
+
+private:
+    AtlContainer() {
+        if (!atl) return;
+        auto init = reinterpret_cast<BOOL(WINAPI*)()>(reinterpret_cast<void*>(GetProcAddress(atl, "AtlAxWinInit")));
+        getControl = reinterpret_cast<HRESULT(WINAPI*)(HWND, IUnknown**)>(
+            reinterpret_cast<void*>(GetProcAddress(atl, "AtlAxGetControl")));
+        ready = init && getControl && init();
+    }
 };
 
-TEST(AtlHost, HostedControlKeepsItsSizeAndPersistsThroughBagAndStream) {
-    Apartment apartment;
-    AtlContainer atl;
-    ASSERT_TRUE(atl.init && atl.getControl) << "atl.dll";
-    ASSERT_TRUE(atl.init());
-    HWND form = CreateWindowExW(0, L"STATIC", L"form", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 640, 480, nullptr,
+// The control hosted by its ProgID in ATL container windows on a form.
+class AtlHost : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(atl_.ready) << "atl.dll and its AtlAxWinInit";
+        form_ = CreateWindowExW(0, L"STATIC", L"form", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 640, 480, nullptr,
                                 nullptr, nullptr, nullptr);
-    ASSERT_NE(form, nullptr);
-    HWND first = atl.host(form, 2000 / 15, 100 / 15); // 2000 by 100 twips asked
-    ASSERT_NE(first, nullptr);
-    ComPtr<IUnknown> hosted;
-    ASSERT_HRESULT_SUCCEEDED(atl.getControl(first, hosted.out()));
-    ComPtr<IDispatch> control;
-    ASSERT_HRESULT_SUCCEEDED(hosted->QueryInterface(IID_IDispatch, control.outVoid()));
-    ComPtr<IOleObject> ole;
-    ASSERT_HRESULT_SUCCEEDED(hosted->QueryInterface(IID_IOleObject, ole.outVoid()));
+        ASSERT_NE(form_, nullptr);
+    }
+    void TearDown() override {
+        if (form_) DestroyWindow(form_);
+    }
+    // The control of a new container window of that size in pixels (null when it was not created).
+    ComPtr<IUnknown> host(int width, int height) const {
+        ComPtr<IUnknown> control;
+        if (HWND window = atl_.host(form_, width, height)) atl_.getControl(window, control.out());
+        return control;
+    }
+    // A hosted control with the three persisted properties away from their defaults.
+    ComPtr<IUnknown> changedControl() const {
+        ComPtr<IUnknown> hosted = host(10, 10);
+        if (ComPtr<IDispatch> control = as<IDispatch>(hosted.get(), IID_IDispatch)) {
+            EXPECT_HRESULT_SUCCEEDED(put(control.get(), L"DataFile", integer(12).ref()).hr);
+            EXPECT_HRESULT_SUCCEEDED(put(control.get(), L"AutomaticRewrite", boolean(true).ref()).hr);
+            EXPECT_HRESULT_SUCCEEDED(put(control.get(), L"Enabled", boolean(false).ref()).hr);
+        }
+        return hosted;
+    }
+    static void expectChangedProperties(IUnknown* hosted) {
+        ComPtr<IDispatch> control = as<IDispatch>(hosted, IID_IDispatch);
+        ASSERT_TRUE(control);
+        Call dataFile = call(control.get(), L"DataFile");
+        EXPECT_EQ(V_VT(dataFile.result.get()), VT_I4);
+        EXPECT_EQ(V_I4(dataFile.result.get()), 12);
+        EXPECT_EQ(V_BOOL(call(control.get(), L"AutomaticRewrite").result.get()), VARIANT_TRUE);
+        EXPECT_EQ(V_BOOL(call(control.get(), L"Enabled").result.get()), VARIANT_FALSE);
+    }
+
+    Apartment apartment_;
+    const AtlContainer& atl_ = AtlContainer::get();
+    HWND form_ = nullptr;
+};
+
+TEST_F(AtlHost, HostedControlIsSitedAndKeepsItsSize) {
+    ComPtr<IUnknown> hosted = host(2000 / 15, 100 / 15); // 2000 by 100 twips asked
+    ComPtr<IOleObject> ole = as<IOleObject>(hosted.get(), IID_IOleObject);
+    ASSERT_TRUE(ole);
     ComPtr<IOleClientSite> site;
     ASSERT_HRESULT_SUCCEEDED(ole->GetClientSite(site.out()));
     EXPECT_TRUE(site) << "the container sited the control";
@@ -174,72 +213,39 @@ TEST(AtlHost, HostedControlKeepsItsSizeAndPersistsThroughBagAndStream) {
     ASSERT_HRESULT_SUCCEEDED(ole->GetExtent(DVASPECT_CONTENT, &size));
     EXPECT_EQ(size.cx, MulDiv(480, 2540, 1440));
     EXPECT_EQ(size.cy, MulDiv(480, 2540, 1440));
+}
 
-    // Properties set through the host go through a stream save and load into a second hosted control.
-    ASSERT_HRESULT_SUCCEEDED(put(control.get(), L"DataFile", integer(12).ref()).hr);
-    ASSERT_HRESULT_SUCCEEDED(put(control.get(), L"AutomaticRewrite", boolean(true).ref()).hr);
-    ComPtr<IPersistStreamInit> persist;
-    ASSERT_HRESULT_SUCCEEDED(hosted->QueryInterface(IID_IPersistStreamInit, persist.outVoid()));
+// Properties set through the host go through a stream save and load into a second hosted control.
+TEST_F(AtlHost, StreamCarriesThePropertiesToASecondHostedControl) {
+    ComPtr<IUnknown> hosted = changedControl();
+    auto persist = as<IPersistStreamInit>(hosted.get(), IID_IPersistStreamInit);
+    ASSERT_TRUE(persist);
     EXPECT_EQ(persist->IsDirty(), S_OK);
     ComPtr<IStream> stream;
     ASSERT_HRESULT_SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, stream.out()));
     ASSERT_HRESULT_SUCCEEDED(persist->Save(stream.get(), TRUE));
-    HWND second = atl.host(form, 10, 10);
-    ComPtr<IUnknown> reloaded;
-    ASSERT_HRESULT_SUCCEEDED(atl.getControl(second, reloaded.out()));
+    ComPtr<IUnknown> reloaded = host(10, 10);
+    auto reloadedPersist = as<IPersistStreamInit>(reloaded.get(), IID_IPersistStreamInit);
+    ASSERT_TRUE(reloadedPersist);
     ASSERT_HRESULT_SUCCEEDED(stream->Seek({}, STREAM_SEEK_SET, nullptr));
-    ComPtr<IPersistStreamInit> reloadedPersist;
-    ASSERT_HRESULT_SUCCEEDED(reloaded->QueryInterface(IID_IPersistStreamInit, reloadedPersist.outVoid()));
     ASSERT_HRESULT_SUCCEEDED(reloadedPersist->Load(stream.get()));
-    ComPtr<IDispatch> reloadedControl;
-    ASSERT_HRESULT_SUCCEEDED(reloaded->QueryInterface(IID_IDispatch, reloadedControl.outVoid()));
-    Call dataFile = call(reloadedControl.get(), L"DataFile");
-    EXPECT_EQ(V_VT(dataFile.result.get()), VT_I4);
-    EXPECT_EQ(V_I4(dataFile.result.get()), 12);
-    EXPECT_EQ(V_BOOL(call(reloadedControl.get(), L"AutomaticRewrite").result.get()), VARIANT_TRUE);
+    expectChangedProperties(reloaded.get());
+}
 
-    // And through a property bag (the container's own, as a form file would hold it).
-    ComPtr<IPersistPropertyBag> bagPersist;
-    ASSERT_HRESULT_SUCCEEDED(hosted->QueryInterface(IID_IPersistPropertyBag, bagPersist.outVoid()));
-    class Bag final : public IPropertyBag {
-    public:
-        std::vector<std::pair<std::wstring, Variant>> values;
-        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-            *out = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPropertyBag) ? this : nullptr;
-            return *out ? S_OK : E_NOINTERFACE;
-        }
-        ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-        ULONG STDMETHODCALLTYPE Release() override { return 1; }
-        HRESULT STDMETHODCALLTYPE Read(LPCOLESTR key, VARIANT* value, IErrorLog*) override {
-            for (auto& [name, held] : values)
-                if (name == key) return VariantCopy(value, held.get());
-            return E_INVALIDARG;
-        }
-        HRESULT STDMETHODCALLTYPE Write(LPCOLESTR key, VARIANT* value) override {
-            values.emplace_back(key, Variant());
-            return VariantCopy(values.back().second.get(), value);
-        }
-    } bag;
-    ASSERT_HRESULT_SUCCEEDED(put(control.get(), L"Enabled", boolean(false).ref()).hr);
-    ASSERT_HRESULT_SUCCEEDED(bagPersist->Save(&bag, TRUE, FALSE));
-    EXPECT_EQ(bag.values.size(), 3u);
-    ComPtr<IPersistPropertyBag> reloadedBag;
-    ASSERT_HRESULT_SUCCEEDED(reloaded->QueryInterface(IID_IPersistPropertyBag, reloadedBag.outVoid()));
-    ASSERT_HRESULT_SUCCEEDED(reloadedBag->Load(&bag, nullptr));
-    EXPECT_EQ(V_BOOL(call(reloadedControl.get(), L"Enabled").result.get()), VARIANT_FALSE);
-    EXPECT_EQ(V_I4(call(reloadedControl.get(), L"DataFile").result.get()), 12);
-
-    control.reset();
-    ole.reset();
-    site.reset();
-    persist.reset();
-    bagPersist.reset();
-    hosted.reset();
-    reloaded.reset();
-    reloadedPersist.reset();
-    reloadedControl.reset();
-    reloadedBag.reset();
-    DestroyWindow(form);
+// And through a property bag (the container's own, as a form file would hold it).
+TEST_F(AtlHost, PropertyBagCarriesThePropertiesToASecondHostedControl) {
+    ComPtr<IUnknown> hosted = changedControl();
+    auto persist = as<IPersistPropertyBag>(hosted.get(), IID_IPersistPropertyBag);
+    ASSERT_TRUE(persist);
+    RecordingBag bag;
+    ASSERT_HRESULT_SUCCEEDED(persist->Save(&bag, TRUE, FALSE));
+    EXPECT_EQ(bag.writes.size(), 3u);
+    bag.holdWrites();
+    ComPtr<IUnknown> reloaded = host(10, 10);
+    auto reloadedPersist = as<IPersistPropertyBag>(reloaded.get(), IID_IPersistPropertyBag);
+    ASSERT_TRUE(reloadedPersist);
+    ASSERT_HRESULT_SUCCEEDED(reloadedPersist->Load(&bag, nullptr));
+    expectChangedProperties(reloaded.get());
 }
 
 TEST(Unregistered, NothingIsLeft) {
@@ -296,10 +302,9 @@ TEST(PerUser, UserKeysLeadToAWorkingControl) {
     ComPtr<ITypeLib> lib;
     ASSERT_HRESULT_SUCCEEDED(LoadTypeLibEx(
         value(kUser, version + (sizeof(void*) == 8 ? L"\\0\\win64" : L"\\0\\win32")).c_str(), REGKIND_NONE, lib.out()));
-    TLIBATTR* attr = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(lib->GetLibAttr(&attr));
+    LibraryAttributes attr;
+    ASSERT_HRESULT_SUCCEEDED(attr.load(lib.get()));
     EXPECT_TRUE(IsEqualGUID(attr->guid, LIBID_ValtroveCTL));
-    lib->ReleaseTLibAttr(attr);
 
     // Where HKEY_CLASSES_ROOT shows the user's classes (Windows), the ProgID resolves through them.
     CLSID resolved{};

@@ -175,27 +175,24 @@ protected:
         return info;
     }
     static WORD flagsOf(ITypeInfo* info, TYPEKIND* kind = nullptr, GUID* guid = nullptr) {
-        TYPEATTR* attr = nullptr;
-        if (FAILED(info->GetTypeAttr(&attr))) return 0xFFFF;
-        const WORD flags = attr->wTypeFlags;
+        TypeAttributes attr;
+        if (FAILED(attr.load(info))) return 0xFFFF;
         if (kind) *kind = attr->typekind;
         if (guid) *guid = attr->guid;
-        info->ReleaseTypeAttr(attr);
-        return flags;
+        return attr->wTypeFlags;
     }
     ComPtr<ITypeLib> lib_;
 };
 
 TEST_F(TypeLibrary, LibraryAttributesAndTypeOrder) {
-    TLIBATTR* attr = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(lib_->GetLibAttr(&attr));
+    LibraryAttributes attr;
+    ASSERT_HRESULT_SUCCEEDED(attr.load(lib_.get()));
     EXPECT_TRUE(IsEqualGUID(attr->guid, LIBID_ValtroveCTL));
     EXPECT_EQ(attr->wMajorVerNum, 103);
     EXPECT_EQ(attr->wMinorVerNum, 0);
     EXPECT_EQ(attr->lcid, 0x409u);
     EXPECT_EQ(attr->syskind, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
     EXPECT_TRUE(attr->wLibFlags & LIBFLAG_FCONTROL);
-    lib_->ReleaseTLibAttr(attr);
 
     Bstr name, help, helpFile;
     DWORD context = 1;
@@ -244,20 +241,18 @@ TEST_F(TypeLibrary, TypeFlagsOfTheThreeDescriptions) {
     EXPECT_TRUE(IsEqualGUID(guid, DIID___Valtrove));
     EXPECT_EQ(events & (TYPEFLAG_FHIDDEN | TYPEFLAG_FNONEXTENSIBLE), TYPEFLAG_FHIDDEN | TYPEFLAG_FNONEXTENSIBLE);
     EXPECT_FALSE(events & TYPEFLAG_FDUAL);
-    TYPEATTR* attr = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(infoAt(2)->GetTypeAttr(&attr));
+    TypeAttributes attr;
+    ASSERT_HRESULT_SUCCEEDED(attr.load(infoAt(2).get()));
     const WORD ownMembers = static_cast<WORD>(attr->cFuncs + attr->cVars);
-    infoAt(2)->ReleaseTypeAttr(attr);
     EXPECT_EQ(ownMembers, 0) << "the control raises no events";
 }
 
 TEST_F(TypeLibrary, ClassImplementsTheDefaultAndSourceInterfaces) {
     ComPtr<ITypeInfo> coclass = infoAt(1);
     ASSERT_TRUE(coclass);
-    TYPEATTR* attr = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(coclass->GetTypeAttr(&attr));
+    TypeAttributes attr;
+    ASSERT_HRESULT_SUCCEEDED(attr.load(coclass.get()));
     const UINT count = attr->cImplTypes;
-    coclass->ReleaseTypeAttr(attr);
     ASSERT_EQ(count, 2u);
     const std::vector<std::pair<std::wstring, INT>> expected{
         {L"_Valtrove", IMPLTYPEFLAG_FDEFAULT}, {L"__Valtrove", IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE}};
@@ -282,11 +277,10 @@ TEST_F(TypeLibrary, ControlInterfaceSlotsMatchTheMemberTable) {
     ASSERT_HRESULT_SUCCEEDED(dispatch->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref));
     ComPtr<ITypeInfo> vtable;
     ASSERT_HRESULT_SUCCEEDED(dispatch->GetRefTypeInfo(ref, vtable.out()));
-    TYPEATTR* attr = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(vtable->GetTypeAttr(&attr));
+    TypeAttributes attr;
+    ASSERT_HRESULT_SUCCEEDED(attr.load(vtable.get()));
     const UINT functions = attr->cFuncs;
     const TYPEKIND kind = attr->typekind;
-    vtable->ReleaseTypeAttr(attr);
     EXPECT_EQ(kind, TKIND_INTERFACE);
 
     const std::vector<Member>& members = controlMembers();
@@ -347,10 +341,9 @@ TEST_F(TypeLibrary, CollectionTypeHasItemAsDefaultMemberAndHiddenEnumerator) {
         ASSERT_HRESULT_SUCCEEDED(collection->GetIDsOfNames(names, 1, &found)) << name;
         EXPECT_EQ(found, id) << name;
     }
-    TYPEATTR* attr = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(collection->GetTypeAttr(&attr));
+    TypeAttributes attr;
+    ASSERT_HRESULT_SUCCEEDED(attr.load(collection.get()));
     const UINT functions = attr->cFuncs;
-    collection->ReleaseTypeAttr(attr);
     bool sawEnum = false;
     for (UINT i = 0; i < functions; ++i) {
         FUNCDESC* func = nullptr;
@@ -383,10 +376,9 @@ TEST_F(TypeLibrary, BindingByNameFindsTheDispatchIds) {
     ComPtr<ITypeInfo> info;
     EXPECT_EQ(control->GetTypeInfo(1, 0, info.out()), DISP_E_BADINDEX);
     ASSERT_HRESULT_SUCCEEDED(control->GetTypeInfo(0, 0, info.out()));
-    TYPEATTR* attr = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(info->GetTypeAttr(&attr));
+    TypeAttributes attr;
+    ASSERT_HRESULT_SUCCEEDED(attr.load(info.get()));
     EXPECT_TRUE(IsEqualGUID(attr->guid, IID__Valtrove));
-    info->ReleaseTypeAttr(attr);
 }
 
 // ---- Class factory and module lifetime ------------------------------------------------------

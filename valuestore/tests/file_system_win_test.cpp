@@ -6,6 +6,7 @@
 #include <functional>
 #include <thread>
 
+#include "common/win32/handles.h"
 #include "valuestore/core/value_store.h"
 #include "valuestore/tests/support/temp_folder.h"
 
@@ -46,9 +47,9 @@ TEST_F(WindowsFileSystem, ReadOnlyFileIsNotReplaced) {
 }
 
 TEST_F(WindowsFileSystem, FileHeldWithoutSharingIsNeitherReadNorReplaced) {
-    const HANDLE held =
-        ::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    qz::win32::UniqueFile held(
+        ::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held);
     store.getDataValues(); // quiet: no values, no default content written over it
     EXPECT_TRUE(store.values().empty());
     ASSERT_TRUE(store.lastFileError());
@@ -58,7 +59,7 @@ TEST_F(WindowsFileSystem, FileHeldWithoutSharingIsNeitherReadNorReplaced) {
     expectFileError([&] { store.rewriteDataValue("A"); }, error::permissionDenied);
     expectFileError([&] { store.removeDataValue("A"); }, error::permissionDenied);
     EXPECT_THROW(systemFileSystem().replaceFile(path, "x"), StoreError);
-    ::CloseHandle(held);
+    held.close();
     EXPECT_EQ(test::readBytes(path), kOld);
     EXPECT_EQ(folder.entries(), (std::set<std::string>{"values.txt"}));
 }
@@ -66,12 +67,15 @@ TEST_F(WindowsFileSystem, FileHeldWithoutSharingIsNeitherReadNorReplaced) {
 // Another handle holds the file readable but not replaceable, as a virus scanner or an indexer does:
 // for half a second the save waits it out; held for good, the save fails and the old bytes stay.
 TEST_F(WindowsFileSystem, SaveWaitsForAFileHeldForAMomentButNotForGood) {
-    HANDLE held = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    std::thread release([held] {
+    const auto holdReadable = [this] {
+        return qz::win32::UniqueFile(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    };
+    qz::win32::UniqueFile held = holdReadable();
+    ASSERT_TRUE(held);
+    std::thread release([&held] {
         ::Sleep(500);
-        ::CloseHandle(held);
+        held.close();
     });
     EXPECT_EQ(store.addDataValue("B"), Outcome::done);
     release.join();
@@ -80,12 +84,11 @@ TEST_F(WindowsFileSystem, SaveWaitsForAFileHeldForAMomentButNotForGood) {
     EXPECT_FALSE(store.lastFileError());
 
     test::writeBytes(path, kOld);
-    held = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    held = holdReadable();
+    ASSERT_TRUE(held);
     expectFileError([&] { store.addDataValue("B"); }, error::permissionDenied);
     expectFileError([&] { store.clearAll(); }, error::permissionDenied);
-    ::CloseHandle(held);
+    held.close();
     EXPECT_EQ(test::readBytes(path), kOld);
     EXPECT_EQ(folder.entries(), (std::set<std::string>{"values.txt"}));
 }

@@ -24,27 +24,26 @@
 #include <cstdlib>
 #include <string>
 
+#include "common/win32/handles.h"
 #include "valuestore/tests/support/warning_box.h"
 
 namespace {
 
+using qz::win32::UniqueFile;
+using qz::win32::UniqueHandle;
+
 bool exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
 bool create(const char* path) {
-    const HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    CloseHandle(file);
-    return true;
+    return UniqueFile(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr))
+        .valid();
 }
 
 bool append(const char* path, const std::string& bytes) {
-    const HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    const UniqueFile file(CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
-    const BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
-    return ok != FALSE;
+    return file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
 std::string ansi(const std::wstring& text) {
@@ -57,20 +56,19 @@ std::string ansi(const std::wstring& text) {
 }
 
 DWORD parentProcessId() {
-    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    const UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
     DWORD parent = 0;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
         if (entry.th32ProcessID == GetCurrentProcessId()) parent = entry.th32ParentProcessID;
-    CloseHandle(snapshot);
     return parent;
 }
 
 // Whether the program that started the helper still runs.
 bool parentRunning() {
-    static const HANDLE parent = OpenProcess(SYNCHRONIZE, FALSE, parentProcessId());
-    return parent && WaitForSingleObject(parent, 0) == WAIT_TIMEOUT;
+    static const UniqueHandle parent(OpenProcess(SYNCHRONIZE, FALSE, parentProcessId()));
+    return parent && WaitForSingleObject(parent.get(), 0) == WAIT_TIMEOUT;
 }
 
 int boxes(const char* log, const char* stop) {
@@ -86,14 +84,14 @@ int boxes(const char* log, const char* stop) {
 
 int hold(const char* path, const std::string& share, const char* ready, const char* release) {
     const DWORD mode = share == "read" ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
-    const HANDLE file = CreateFileA(path, GENERIC_READ, mode, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    UniqueFile file(CreateFileA(path, GENERIC_READ, mode, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         std::fprintf(stderr, "cannot open %s: error %lu\n", path, GetLastError());
         return 1;
     }
     const bool announced = create(ready);
     while (!exists(release) && parentRunning()) Sleep(20);
-    CloseHandle(file);
+    file.close();
     return announced ? 0 : 1;
 }
 
@@ -118,11 +116,11 @@ int utf16(const char* path, int count, char** lines) {
         }
         text += L"\r\n";
     }
-    const HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 1;
+    const UniqueFile file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return 1;
     DWORD written = 0;
-    const BOOL ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written, nullptr);
-    CloseHandle(file);
+    const BOOL ok =
+        WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written, nullptr);
     return ok ? 0 : 1;
 }
 

@@ -32,27 +32,37 @@ std::wstring guidText(REFGUID guid) {
     return text;
 }
 
-TEST(SideBySide, ProgIdCreatesTheControlThatStoresValues) {
-    Apartment apartment;
+// The control created by its ProgID, as the activation context resolves it.
+ComPtr<IDispatch> createByProgId() {
     CLSID clsid{};
-    ASSERT_HRESULT_SUCCEEDED(CLSIDFromProgID(kProgId, &clsid));
     ComPtr<IDispatch> control;
-    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, control.outVoid()));
+    EXPECT_HRESULT_SUCCEEDED(CLSIDFromProgID(kProgId, &clsid));
+    EXPECT_HRESULT_SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, control.outVoid()));
+    return control;
+}
 
+TEST(SideBySide, ProgIdCreatesTheControlThatNamesItsRealClass) {
+    Apartment apartment;
+    ComPtr<IDispatch> control = createByProgId();
+    ASSERT_TRUE(control);
     // The activation context may hand out an alias for the ProgID's class; the object knows its own.
-    ComPtr<IProvideClassInfo> provide;
-    ASSERT_HRESULT_SUCCEEDED(control->QueryInterface(IID_IProvideClassInfo, provide.outVoid()));
+    ComPtr<IProvideClassInfo> provide = as<IProvideClassInfo>(control.get(), IID_IProvideClassInfo);
+    ASSERT_TRUE(provide);
     ComPtr<ITypeInfo> classInfo;
     ASSERT_HRESULT_SUCCEEDED(provide->GetClassInfo(classInfo.out()));
-    TYPEATTR* attr = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(classInfo->GetTypeAttr(&attr));
+    TypeAttributes attr;
+    ASSERT_HRESULT_SUCCEEDED(attr.load(classInfo.get()));
     EXPECT_EQ(attr->typekind, TKIND_COCLASS);
     EXPECT_TRUE(IsEqualCLSID(attr->guid, CLSID_Valtrove)) << guidText(attr->guid);
-    classInfo->ReleaseTypeAttr(attr);
     Bstr className;
     ASSERT_HRESULT_SUCCEEDED(classInfo->GetDocumentation(MEMBERID_NIL, className.out(), nullptr, nullptr, nullptr));
     EXPECT_EQ(className.view(), L"Valtrove");
+}
 
+TEST(SideBySide, ControlStoresValues) {
+    Apartment apartment;
+    ComPtr<IDispatch> control = createByProgId();
+    ASSERT_TRUE(control);
     ScratchFolder folder;
     const std::wstring file = folder.file(L"values.txt");
     ASSERT_HRESULT_SUCCEEDED(put(control.get(), L"DataFile", text(file).ref()).hr);
@@ -72,11 +82,12 @@ TEST(SideBySide, ProgIdCreatesTheControlThatStoresValues) {
     EXPECT_EQ(V_VT(count.result.get()), VT_I4);
     EXPECT_EQ(V_I4(count.result.get()), 3);
     EXPECT_EQ(readBytes(file), dataFile("(NULL)(Speed)(Mode)", "NULL (0)Speed (12) Mode (auto) "));
+}
 
-    // The real class, the type library and the interfaces' marshallers come from the manifest too.
-    control.reset();
-    provide.reset();
-    classInfo.reset();
+// The real class, the type library and the interfaces' marshallers come from the manifest too.
+TEST(SideBySide, ManifestGivesTheClassTypeLibraryAndMarshallers) {
+    Apartment apartment;
+    ComPtr<IDispatch> control;
     ASSERT_HRESULT_SUCCEEDED(
         CoCreateInstance(CLSID_Valtrove, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, control.outVoid()));
     DWORD status = 0;

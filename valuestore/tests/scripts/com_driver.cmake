@@ -159,6 +159,19 @@ WScript.Quit(0);
     set(${out_var} "${value}" PARENT_SCOPE)
   endfunction()
 
+  # expect_key(STEP WHAT KEY VIEW PRESENT VALUE_KEY EXPECTED): KEY in VIEW; when PRESENT, the default
+  # value of VALUE_KEY (KEY or a key below it) must be EXPECTED, otherwise KEY must be absent.
+  function(expect_key step what key view present value_key expected)
+    query("${key}" ${view})
+    if(present)
+      default_of("${value_key}" value)
+      expect("${step}: ${what}" "${value}" "${expected}")
+    else()
+      expect("${step}: no ${what}" ${found} 0)
+    endif()
+    set(failures ${failures} PARENT_SCOPE)
+  endfunction()
+
   # expect_view(ARCH REGISTERED): the class, its interfaces and its type library entry in ARCH's
   # view: all naming ARCH's library when REGISTERED, none of them otherwise.
   function(expect_view step arch registered)
@@ -187,23 +200,12 @@ WScript.Quit(0);
       expect("${step}: ${view}-bit view has no class" ${found} 0)
     endif()
     foreach(iid IN LISTS interfaces)
-      query("Interface\\${iid}" ${view})
-      if(registered)
-        default_of("Interface\\${iid}\\TypeLib" value)
-        expect("${step}: ${view}-bit interface ${iid}" "${found} ${value}" "1 ${llibid}")
-      else()
-        expect("${step}: ${view}-bit view has no interface ${iid}" ${found} 0)
-      endif()
+      expect_key("${step}" "${view}-bit interface ${iid}" "Interface\\${iid}" ${view} ${registered}
+                 "Interface\\${iid}\\TypeLib" "${llibid}")
     endforeach()
     # The type library key is shared; each library has its own platform entry under it.
     set(entry "TypeLib\\${libid}\\67.0\\0\\${platform_${arch}}")
-    query("${entry}" ${view})
-    if(registered)
-      default_of("${entry}" value)
-      expect("${step}: type library ${platform_${arch}} entry" "${value}" "${path}")
-    else()
-      expect("${step}: no type library ${platform_${arch}} entry" ${found} 0)
-    endif()
+    expect_key("${step}" "type library ${platform_${arch}} entry" "${entry}" ${view} ${registered} "${entry}" "${path}")
     set(failures ${failures} PARENT_SCOPE)
   endfunction()
 
@@ -211,13 +213,8 @@ WScript.Quit(0);
   function(expect_progid step present)
     string(TOLOWER "${clsid}" lclsid)
     foreach(view 32 64)
-      query("ValtroveCTL.Valtrove" ${view})
-      if(present)
-        default_of("ValtroveCTL.Valtrove\\CLSID" value)
-        expect("${step}: ProgID in the ${view}-bit view" "${value}" "${lclsid}")
-      else()
-        expect("${step}: no ProgID in the ${view}-bit view" ${found} 0)
-      endif()
+      expect_key("${step}" "ProgID in the ${view}-bit view" "ValtroveCTL.Valtrove" ${view} ${present}
+                 "ValtroveCTL.Valtrove\\CLSID" "${lclsid}")
     endforeach()
     set(failures ${failures} PARENT_SCOPE)
   endfunction()

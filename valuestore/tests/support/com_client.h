@@ -13,12 +13,14 @@
 #include <initializer_list>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Included once per test program: defines the library's GUIDs here.
 #include <initguid.h>
 
 #include "ValtroveCtrl_h.h"
+#include "valuestore/com/com_object.h"
 #include "valuestore/com/com_util.h"
 
 namespace vtc::test {
@@ -77,6 +79,14 @@ struct Apartment {
     }
 };
 
+// Another interface of an object (null when it has none, or for a null object).
+template <typename T>
+ComPtr<T> as(IUnknown* object, REFIID iid) {
+    ComPtr<T> typed;
+    if (object) object->QueryInterface(iid, typed.outVoid());
+    return typed;
+}
+
 inline ComPtr<IClassFactory> classFactory() {
     ComPtr<IClassFactory> factory;
     const Ocx& ocx = Ocx::get();
@@ -92,22 +102,12 @@ inline ComPtr<IDispatch> createControl() {
 }
 
 // Variant constructors for arguments.
-inline Variant text(std::wstring_view value) {
-    Variant v;
-    V_VT(v.get()) = VT_BSTR;
-    V_BSTR(v.get()) = SysAllocStringLen(value.data(), static_cast<UINT>(value.size()));
-    return v;
-}
+inline Variant text(std::wstring_view value) { return textValue(value); }
+inline Variant boolean(bool value) { return boolValue(value); }
 inline Variant integer(LONG value) {
     Variant v;
     V_VT(v.get()) = VT_I4;
     V_I4(v.get()) = value;
-    return v;
-}
-inline Variant boolean(bool value) {
-    Variant v;
-    V_VT(v.get()) = VT_BOOL;
-    V_BOOL(v.get()) = value ? VARIANT_TRUE : VARIANT_FALSE;
     return v;
 }
 inline Variant object(IDispatch* value) {
@@ -140,9 +140,9 @@ struct Call {
         other.exception = EXCEPINFO{};
     }
     ~Call() {
-        SysFreeString(exception.bstrSource);
-        SysFreeString(exception.bstrDescription);
-        SysFreeString(exception.bstrHelpFile);
+        // The exception's texts are the caller's to free.
+        const Bstr texts[] = {Bstr::attach(exception.bstrSource), Bstr::attach(exception.bstrDescription),
+                              Bstr::attach(exception.bstrHelpFile)};
     }
     std::wstring description() const { return exception.bstrDescription ? exception.bstrDescription : L""; }
     std::wstring textResult() const {
@@ -207,6 +207,45 @@ inline std::vector<std::wstring> enumerate(IDispatch* collection) {
     return items;
 }
 
+// A test double on the stack: QueryInterface from Derived::interfaces() as the library answers it,
+// references counted in refs (what the control still holds), nothing ever freed.
+template <typename Derived, typename... Interfaces>
+class StackObject : public InterfacesOf<Derived, Interfaces...> {
+public:
+    long refs = 0;
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
+    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs); }
+};
+
+// A property bag, as a container holds one, that records every call: Read finds what hold() put there.
+class RecordingBag final : public StackObject<RecordingBag, IPropertyBag> {
+public:
+    std::vector<std::pair<std::wstring, Variant>> held; // what Read finds
+    std::vector<std::wstring> reads;
+    std::vector<std::pair<std::wstring, Variant>> writes;
+
+    static InterfaceTable<RecordingBag> interfaces() {
+        static constexpr InterfaceEntry<RecordingBag> table[] = {entry<IPropertyBag>(IID_IPropertyBag)};
+        return table;
+    }
+    void hold(const wchar_t* key, Variant value) { held.emplace_back(key, std::move(value)); }
+    // What was written becomes what Read finds, as a form file saved and opened again.
+    void holdWrites() { held = std::move(writes); }
+
+    HRESULT STDMETHODCALLTYPE Read(LPCOLESTR key, VARIANT* value, IErrorLog*) override {
+        reads.emplace_back(key);
+        for (auto& [name, stored] : held)
+            if (name == key) return VariantCopy(value, stored.get());
+        return E_INVALIDARG;
+    }
+    HRESULT STDMETHODCALLTYPE Write(LPCOLESTR key, VARIANT* value) override {
+        Variant copy;
+        VariantCopy(copy.get(), value);
+        writes.emplace_back(key, std::move(copy));
+        return S_OK;
+    }
+};
+
 // A scratch folder removed with its files at the end of the test.
 class ScratchFolder {
 public:
@@ -220,12 +259,10 @@ public:
     }
     ~ScratchFolder() {
         WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW((path_ + L"\\*").c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
+        if (qz::win32::UniqueFind search{FindFirstFileW((path_ + L"\\*").c_str(), &found)}) {
             do {
                 if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW(file(found.cFileName).c_str());
-            } while (FindNextFileW(search, &found));
-            FindClose(search);
+            } while (FindNextFileW(search.get(), &found));
         }
         RemoveDirectoryW(path_.c_str());
     }
