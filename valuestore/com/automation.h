@@ -8,7 +8,7 @@
 
 #include <string_view>
 
-#include "valuestore/com/registration_facts.h"
+#include "valuestore/com/control_facts.h"
 
 namespace vtc {
 

@@ -15,6 +15,7 @@
 #include "valuestore/com/com_object.h"
 #include "valuestore/com/com_util.h"
 #include "valuestore/com/connection_point.h"
+#include "valuestore/com/control_facts.h"
 #include "valuestore/core/value_store.h"
 
 namespace vtc {
@@ -127,8 +128,7 @@ public:
     // set on the thread, as GetDataValues would give it to a host; success clears the thread's one.
     HRESULT click();
 
-    // The control's fixed size: 480 by 480 twips, in HIMETRIC (0.01 mm).
-    static constexpr LONG kSizeHimetric = (480 * 2540 + 720) / 1440;
+    static constexpr LONG kSizeHimetric = vtc::kSizeHimetric;
 
 private:
     ValtroveControl();

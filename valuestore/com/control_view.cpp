@@ -5,6 +5,7 @@
 
 #include "common/win32/window.h"
 #include "valuestore/com/control.h"
+#include "valuestore/com/control_facts.h"
 #include "valuestore/com/module.h"
 
 #include <memory>
@@ -19,10 +20,8 @@ using qz::win32::UniqueDc;
 using qz::win32::WindowDc;
 
 constexpr wchar_t kWindowClass[] = L"ValtroveControlWindow";
-constexpr int kBitmapId = 30000;
 constexpr int kBitmapWidth = 16;
 constexpr int kBitmapHeight = 15;
-constexpr int kSizeTwips = 480;
 
 // The control's window while it is in place: it shows the control's picture, and a click in it
 // reloads the values. The view belongs to its window and goes with it.
@@ -101,7 +100,7 @@ int sizeInPixels() {
 void unregisterControlWindowClass() { UnregisterClassW(kWindowClass, moduleInstance()); }
 
 void drawControlPicture(HDC dc, const RECT& bounds) {
-    const UniqueBitmap bitmap(LoadBitmapW(moduleInstance(), MAKEINTRESOURCEW(kBitmapId)));
+    const UniqueBitmap bitmap(LoadBitmapW(moduleInstance(), MAKEINTRESOURCEW(kToolboxBitmap)));
     if (!bitmap) return;
     const UniqueDc memory(CreateCompatibleDC(dc));
     if (!memory) return;

@@ -2,12 +2,12 @@
 """Writes the side-by-side assembly manifest of ValtroveCtrl.ocx, with which a host uses the
 control without registration:
 
-    make_manifest.py LIBRARY.tlb registration_facts.h ARCH OUTPUT.manifest
+    make_manifest.py LIBRARY.tlb control_facts.h ARCH OUTPUT.manifest
 
 ARCH is the processor architecture of the library ("amd64" or "x86"). What the manifest says
 comes from where the registration code takes it: the class, the type library and the interfaces
 from the compiled type library (the one embedded in the library), the ProgID, threading model,
-miscellaneous status and version from registration_facts.h. The interfaces get the same
+miscellaneous status and version from control_facts.h. The interfaces get the same
 marshallers as in the registry: the type library marshaller for dual and automation interfaces,
 the dispatch marshaller for dispinterfaces.
 """

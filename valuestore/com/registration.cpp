@@ -13,8 +13,8 @@
 
 #include "ValtroveCtrl_h.h"
 #include "valuestore/com/com_util.h"
+#include "valuestore/com/control_facts.h"
 #include "valuestore/com/module.h"
-#include "valuestore/com/registration_facts.h"
 
 namespace vtc {
 namespace {

@@ -4,8 +4,8 @@
  * library (ValtroveCtrl.idl takes the dispatch ids and the help text from here), the registration
  * code, the objects, the version resource and make_manifest.py, which reads the lines below: keep
  * them plain "#define VTC_NAME value" lines, each value a string literal or an integer. */
-#ifndef VTC_REGISTRATION_FACTS_H
-#define VTC_REGISTRATION_FACTS_H
+#ifndef VTC_CONTROL_FACTS_H
+#define VTC_CONTROL_FACTS_H
 
 #define VTC_FILE_NAME "ValtroveCtrl.ocx"
 #define VTC_PROGID "ValtroveCTL.Valtrove"
@@ -50,6 +50,12 @@ namespace vtc {
 
 inline constexpr wchar_t kProgId[] = L"" VTC_PROGID;
 inline constexpr wchar_t kDefaultDataFile[] = L"" VTC_DEFAULT_DATA_FILE;
+inline constexpr int kToolboxBitmap = VTC_TOOLBOX_BITMAP;
+
+// The control's fixed size whatever a container asks: 480 by 480 twips, also in HIMETRIC
+// (0.01 mm).
+inline constexpr int kSizeTwips = 480;
+inline constexpr LONG kSizeHimetric = (kSizeTwips * 2540 + 720) / 1440;
 
 // Set client site first, invisible at run time, activate when visible, inside-out, cannot link
 // inside, recompose on resize.
