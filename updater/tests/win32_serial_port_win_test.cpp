@@ -2,7 +2,7 @@
 // any Windows machine with the same peers behind two ports):
 //   QZ_WINTEST_ECHO_COM  number of a port whose far end echoes every byte
 //   QZ_WINTEST_RX_COM    number of a port whose far end starts lrzsz rx on 'c' (CRC) or 'n'
-//   QZ_WINTEST_RX_DIR    folder where that rx writes received.bin
+//   QZ_WINTEST_RX_DIR    folder where that rx writes received.bin; "ready" there while it waits
 // Without them the line tests are skipped; the opening errors are tested anyway.
 
 #include "updater/core/serial_transfer_control.h"
@@ -174,6 +174,9 @@ TEST_P(RxLineTest, ImageArrivesByteExact) {
     ASSERT_TRUE(control.setStartTimeout(20.0f));
     ASSERT_TRUE(control.setPortOpen(true)) << control.lastError();
     ASSERT_TRUE(control.setSendFileName(file.string()));
+    // The rx of the case before may still be ending; a trigger sent now would reach it.
+    for (int i = 0; i < 1000 && !fs::exists(rxDirectory / "ready"); ++i) Sleep(10);
+    ASSERT_TRUE(fs::exists(rxDirectory / "ready")) << "the rx peer is not waiting for a trigger";
     ASSERT_TRUE(control.output(param.crc ? "c" : "n")); // the peer starts rx
     const bool sent = control.sendFile();
     control.setPortOpen(false);

@@ -5,7 +5,9 @@ Makes a pty, links LINK to its slave (Wine's dosdevices/comN points there) and k
 descriptor open, so that the port can be opened and closed by the test without the line ever
 hanging up. Then either echoes every byte (--echo) or, on a trigger byte, runs lrzsz's rx in
 DIR and relays the line to it until rx ends: 'c' starts `rx -c` (CRC-16), 'n' plain `rx`
-(checksum); other bytes between transfers are dropped.
+(checksum); other bytes between transfers are dropped. The file "ready" in DIR exists exactly
+while the peer waits for a trigger, so that a test can wait for the last rx to be gone before it
+starts the next one (a trigger sent earlier would reach the old rx).
 """
 import argparse
 import os
@@ -26,17 +28,23 @@ def relay_to(master, process_socket):
             if data:
                 process_socket.sendall(data)
         if process_socket in ready:
-            data = process_socket.recv(65536)
+            try:
+                data = process_socket.recv(65536)
+            except ConnectionResetError:  # rx ended with bytes it did not read
+                return
             if not data:
                 return
             os.write(master, data)
 
 
 def serve_rx(master, directory, rx):
+    ready = os.path.join(directory, "ready")
     while True:
+        open(ready, "wb").close()
         trigger = os.read(master, 1)
         if trigger not in (b"c", b"n"):
             continue
+        os.unlink(ready)
         ours, theirs = socket.socketpair()
         command = [rx, "-b", "-y", "-q", "received.bin"]
         if trigger == b"c":

@@ -25,6 +25,10 @@ cleanup() {
     wine reg delete 'HKLM\Software\Wine\Ports' /v "COM$n" /f >/dev/null 2>&1 || true
     rm -f "$WINEPREFIX/dosdevices/com$n"
   done
+  if ((rc != 0)) && [[ -s $work/rx-files/rx.log ]]; then
+    echo "== rx.log" >&2
+    cat "$work/rx-files/rx.log" >&2
+  fi
   rm -rf "$work"
   exit $rc
 }
