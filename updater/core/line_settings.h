@@ -1,16 +1,10 @@
 #pragma once
-// Line settings of a serial port and the "baud,parity,data,stop" text that names them. The
-// settings travel as a LineSettings; a text is parsed once, where it comes in.
-//
-// Accepted text: four fields separated by commas, blanks allowed around each field
-// ("19200, N, 8, 1", "57600,n,8,1"). Parity is one letter, any case: N none, E even, O odd,
-// M mark, S space. Data bits 5 to 8. Stop bits 1, 1.5 or 2, where 1.5 goes only with 5 data
-// bits and 2 not with 5 data bits (what a UART can produce). Baud rates: the standard ones
-// listed in kStandardBaudRates.
+// Line settings of a serial port, and the short "baud,parity,data,stop" text that shows them.
+// A line runs with data bits 5 to 8 and stop bits 1, 1.5 or 2, where 1.5 goes only with 5 data
+// bits and 2 not with 5 data bits (what a UART can produce), at one of kStandardBaudRates.
 
 #include <array>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -30,14 +24,6 @@ struct LineSettings {
 
     friend bool operator==(const LineSettings&, const LineSettings&) = default;
 };
-
-// The outcome of parsing a settings text: the settings, or why the text was refused.
-struct LineSettingsParse {
-    std::optional<LineSettings> settings;
-    std::string error; // set when settings is empty
-};
-
-LineSettingsParse parseLineSettings(std::string_view text);
 
 // Why a line cannot run with these settings, in the parse's words ("invalid line settings
 // \"9600,n,9,1\": data bits must be 5 to 8"); empty when it can.
