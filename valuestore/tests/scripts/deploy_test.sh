@@ -17,12 +17,12 @@
 #   --in-place   run the host from LIBRARY_DIR itself (an unpacked package) and leave out step 3,
 #                whose checks name the check program's own library
 # Environment: WINE starts the test programs, HOST_WINE the system's regsvr32 and reg of the
-# library's architecture (default: WINE). Runs in the display of a scripts/with-wine session, or
-# starts one.
+# library's architecture (default: WINE). Always runs in a scripts/with-wine session of its own,
+# whose prefix is fresh.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-if [[ -z ${WINEPREFIX:-} || -z ${DISPLAY:-} ]]; then
-  exec "$here/../../../scripts/with-wine" bash "$0" "$@"
+if [[ -z ${QZ_DEPLOY_SESSION:-} ]]; then
+  QZ_DEPLOY_SESSION=1 exec "$here/../../../scripts/with-wine" bash "$0" "$@"
 fi
 
 in_place=0
@@ -38,21 +38,8 @@ check=$4
 wine=${WINE:-wine}
 host_wine=${HOST_WINE:-$wine}
 
-work=$(mktemp -d "${QZ_WINE_SESSION:-${TMPDIR:-/tmp}}/deploy.XXXXXX")
-export WINEPREFIX=$work/prefix
-cleanup() {
-  local rc=$?
-  wineserver -k >/dev/null 2>&1 || true
-  wineserver -w >/dev/null 2>&1 || true
-  rm -rf "$work"
-  exit $rc
-}
-trap cleanup EXIT
-mkdir -p "$WINEPREFIX"
+work=$(mktemp -d "$QZ_WINE_SESSION/deploy.XXXXXX")
 echo "== a fresh prefix"
-# A detached wineserver first: one started by a test program would hold our output open.
-wineserver -p60 </dev/null >/dev/null 2>&1
-wineboot -i >/dev/null 2>&1
 
 fail() {
   echo "FAIL: $*" >&2
