@@ -21,20 +21,20 @@ import tty
 
 def relay_to(master, process_socket):
     """Relays between the line and rx until rx closes its end."""
-    while True:
-        ready, _, _ = select.select([master, process_socket], [], [])
-        if master in ready:
-            data = os.read(master, 65536)
-            if data:
-                process_socket.sendall(data)
-        if process_socket in ready:
-            try:
+    try:
+        while True:
+            ready, _, _ = select.select([master, process_socket], [], [])
+            if master in ready:
+                data = os.read(master, 65536)
+                if data:
+                    process_socket.sendall(data)
+            if process_socket in ready:
                 data = process_socket.recv(65536)
-            except ConnectionResetError:  # rx ended with bytes it did not read
-                return
-            if not data:
-                return
-            os.write(master, data)
+                if not data:
+                    return
+                os.write(master, data)
+    except (BrokenPipeError, ConnectionResetError):  # rx ended with bytes on their way to it
+        return
 
 
 def serve_rx(master, directory, rx):
