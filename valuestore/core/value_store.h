@@ -62,8 +62,6 @@ public:
 
     explicit ValueStore(FileSystem& fileSystem = systemFileSystem(), Warner* warner = nullptr);
 
-    void setWarner(Warner* warner) { warner_ = warner; }
-
     // Supplies the data file path, called afresh at every file access. It may throw StoreError when the
     // owner's value cannot be read as a path; the access then fails like one on a path that names no file,
     // except for invalidArgument (a path that cannot be given exactly), which reaches the caller of the

@@ -19,8 +19,6 @@ public:
     const std::string& slavePath() const { return slavePath_; }
     // Closes the master: the slave side sees a hang-up.
     void closeMaster() { master_.reset(); }
-    // Hands the master over (to a child process); this object no longer closes it.
-    int releaseMaster() { return master_.release(); }
 
     // Writes all of text to the master; reads what is there within timeoutMs.
     bool send(const std::string& text);

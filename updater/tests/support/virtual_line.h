@@ -58,8 +58,6 @@ class VirtualLine final : public ByteChannel {
 public:
     explicit VirtualLine(LinePeer& peer, std::uint32_t seed = 1);
 
-    // Time one byte takes on the wire (both directions).
-    void setByteTime(VirtualDuration byteTime) { byteTime_ = byteTime; }
     void setFaults(const LineFaults& faults) { faults_ = faults; }
     void failWritesAfter(int writes) { writesLeft_ = writes; }
     void failReads() { readsFail_ = true; }

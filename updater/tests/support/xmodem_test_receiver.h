@@ -44,10 +44,7 @@ public:
     bool completed() const { return state_ == State::done; }
     const std::string& failure() const { return failure_; }
     const std::vector<std::uint8_t>& data() const { return data_; }
-    int blocksStored() const { return blocksStored_; }
     int duplicatesSeen() const { return duplicates_; }
-    int naksSent() const { return naks_; }
-    std::vector<std::uint8_t> blockNumbersSeen() const { return numbersSeen_; }
     // Completed, and the data is the image followed by padding up to whole blocks.
     bool holdsImage(std::span<const std::uint8_t> image, std::uint8_t pad = 26) const;
 
